@@ -1,0 +1,82 @@
+#include "app/SearchForm.h"
+
+#include <algorithm>
+
+#include "app/Layout.h"
+#include "net/Site.h"
+#include "results/ResultsPage.h"
+#include "text/Text.h"
+
+namespace quillmere::app {
+
+using text::Find;
+using text::Lower;
+using text::Slice;
+
+std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, const std::u16string& caption) {
+  std::shared_ptr<SearchForm> window = factory.CreateResultsWindow();
+  window->Form().SetCaption(caption);
+  window->WB2().Navigate2(u"about:blank");
+  window->Form().Show();
+  return window;
+}
+
+void WritePage(BrowserView& view, const std::array<std::u16string_view, 3>& texts) {
+  view.Open();
+  for (std::u16string_view text : texts) view.Write(text);
+  view.Close();
+}
+
+SearchForm::SearchForm(WindowParts parts, ResultsWindowFactory& factory, PageFetcher fetcher)
+    : window_(std::move(parts.window)), view_(std::move(parts.view)), factory_(factory), fetcher_(std::move(fetcher)) {
+  window_->SetCaption(std::u16string(kResultsInitialCaption));
+  window_->SetResizeHandler([this] { Form_Resize(); });
+  view_->SetBeforeNavigate2Handler([this](const std::u16string& url, bool& cancel) { WB2_BeforeNavigate2(url, cancel); });
+}
+
+void SearchForm::Form_Resize() {
+  view_->SetTop(0);
+  view_->SetLeft(0);
+  view_->SetWidth(std::max(0.0f, window_->Width() - kResultsWidthMargin));
+  view_->SetHeight(std::max(0.0f, window_->Height() - kResultsHeightMargin));
+}
+
+void SearchForm::WB2_BeforeNavigate2(const std::u16string& url, bool& cancel) {
+  const std::u16string lower = Lower(url);
+  const bool directory = Find(1, lower, u"directory.asp") != 0;
+  if (!directory && Find(1, lower, u"search.asp") == 0) return;
+
+  cancel = true;
+  pageSource_.clear();
+
+  std::u16string caption = u"Quillmere: ";
+  if (directory) {
+    caption += u"Directory";
+  } else {
+    markStart_ = Find(1, url, u"query=") + 6;
+    markEnd_ = Find(markStart_, url, u"&");
+    // With no "&" after it, the query runs to the end of the address.
+    if (markEnd_ == 0) markEnd_ = static_cast<int32_t>(url.size()) + 1;
+    markLength_ = markEnd_ - markStart_;
+    caption += Slice(url, markStart_, markLength_);
+  }
+  resultsWindow_ = OpenResultsWindow(factory_, caption);
+
+  pageSource_ = fetcher_(url, contentType_, u"", 1024, 1);
+  if (!pageSource_.empty()) ShowResults();
+}
+
+void SearchForm::ShowResults() {
+  results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl, results::Variant::ResultsWindow);
+  if (std::shared_ptr<SearchForm> target = resultsWindow_.lock()) WritePage(target->WB2(), page.Writes());
+  markStart_ = page.markStart;
+  markEnd_ = page.markEnd;
+  markLength_ = page.markLength;
+  // A no-match page leaves the pieces of the last page built as they were.
+  if (page.matched) {
+    resultsRows_ = std::move(page.resultsRows);
+    pagesRow_ = std::move(page.pagesRow);
+  }
+}
+
+}  // namespace quillmere::app

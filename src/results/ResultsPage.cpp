@@ -1,0 +1,78 @@
+#include "results/ResultsPage.h"
+
+#include "results/PageTexts.h"
+#include "text/Text.h"
+
+namespace quillmere::results {
+namespace {
+
+using text::Find;
+using text::ReplaceAll;
+using text::Slice;
+
+std::u16string Prefixed(std::u16string_view base, std::u16string_view link) {
+  std::u16string out(base);
+  out += link;
+  return out;
+}
+
+// Where an end marker is missing, the slice runs to the end of the page.
+int32_t EndOrPageEnd(int32_t found, std::u16string_view page) {
+  return found != 0 ? found : static_cast<int32_t>(page.size()) + 1;
+}
+
+}  // namespace
+
+std::array<std::u16string_view, 3> BuiltPage::Writes() const {
+  if (!matched) return {kPageTemplate, kNoMatchMessage, kPlainEnding};
+  return {kPageTemplate, resultsRows, pagesRow};
+}
+
+BuiltPage BuildResultsPage(std::u16string_view pageSource, std::u16string_view siteBaseUrl, Variant variant) {
+  BuiltPage page;
+
+  page.markStart = Find(1, pageSource, kResultsMarker);
+  if (page.markStart == 0) return page;
+  page.matched = true;
+
+  const int32_t tableEnd = Find(page.markStart, pageSource, kResultsEnd);
+  page.markEnd = EndOrPageEnd(tableEnd, pageSource);
+  page.markLength = page.markEnd - page.markStart;
+  std::u16string rows = Slice(pageSource, page.markStart, page.markLength);
+
+  static constexpr std::u16string_view kDownload = u"download.asp?";
+  static constexpr std::u16string_view kDetails = u"search.asp?mode=torrentdetails&";
+  static constexpr std::u16string_view kCategory = u"directory.asp?mode=sub&";
+  static constexpr std::u16string_view kLockImage = u"images/downloadlock.gif";
+  rows = ReplaceAll(rows, kDownload, Prefixed(siteBaseUrl, kDownload));
+  rows = ReplaceAll(rows, kDetails, Prefixed(siteBaseUrl, kDownload));
+  rows = ReplaceAll(rows, kCategory, Prefixed(siteBaseUrl, kCategory));
+  rows = ReplaceAll(rows, kLockImage, Prefixed(siteBaseUrl, kLockImage));
+  if (variant == Variant::ResultsWindow) rows = ReplaceAll(rows, u"amp;", u"");
+  page.resultsRows = std::move(rows);
+
+  // A "Pages (" that stands only before the end of the results table, or a
+  // results table that runs to the end of the page, leaves no navigation row.
+  const int32_t pagesAt = (Find(1, pageSource, kPagesMarker) != 0 && tableEnd != 0)
+                              ? Find(tableEnd, pageSource, kPagesMarker)
+                              : 0;
+  if (pagesAt == 0) {
+    page.pagesRow = std::u16string(kPlainEnding);
+  } else {
+    page.markStart = pagesAt;
+    page.markEnd = EndOrPageEnd(Find(pagesAt, pageSource, kPagesEnd), pageSource);
+    page.markLength = page.markEnd - page.markStart;
+    std::u16string row = Slice(pageSource, page.markStart, page.markLength);
+    row = ReplaceAll(row, u"search.asp?", Prefixed(siteBaseUrl, u"search.asp?"));
+    row = ReplaceAll(row, u"directory.asp?", Prefixed(siteBaseUrl, u"directory.asp?"));
+    std::u16string wrapped;
+    wrapped.reserve(kRowHead.size() + row.size() + kRowTail.size());
+    wrapped += kRowHead;
+    wrapped += row;
+    wrapped += kRowTail;
+    page.pagesRow = std::move(wrapped);
+  }
+  return page;
+}
+
+}  // namespace quillmere::results
