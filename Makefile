@@ -23,7 +23,7 @@ run: build
 	@scripts/run.sh $(BUILD_DIR)
 
 test: build
-	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@JOBS=$(JOBS) scripts/test.sh $(BUILD_DIR)
 
 bench: build
 	@scripts/bench.sh $(BUILD_DIR)
