@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "results/PageTexts.h"
+#include "results/ResultsPage.h"
+
+namespace {
+
+using namespace quillmere::results;
+
+constexpr std::u16string_view kBase = u"http://idx.test/";
+
+std::u16string Join(const BuiltPage& page) {
+  std::u16string out;
+  for (std::u16string_view part : page.Writes()) out += part;
+  return out;
+}
+
+BuiltPage Main(std::u16string_view source) { return BuildResultsPage(source, kBase, Variant::MainWindow); }
+BuiltPage Results(std::u16string_view source) { return BuildResultsPage(source, kBase, Variant::ResultsWindow); }
+
+TEST(PageTemplate, IsOneLineAndOpensTheFirstCell) {
+  EXPECT_EQ(kPageTemplate.find(u'\n'), std::u16string_view::npos);
+  EXPECT_EQ(kPageTemplate.find(u'\r'), std::u16string_view::npos);
+  EXPECT_TRUE(kPageTemplate.starts_with(u"<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\"><html><head>"));
+  EXPECT_TRUE(kPageTemplate.ends_with(u"<tr bgcolor=\"#EAE7E3\"><td width=\"52%\" align=\"left\" colspan=\"2\">"));
+  EXPECT_NE(kPageTemplate.find(u"<title>Quillmere.</title>"), std::u16string_view::npos);
+}
+
+TEST(NoMatch, WrittenByteForByteInBothVariants) {
+  const std::u16string expected = std::u16string(kPageTemplate) +
+                                  u"Your search did not result in any matches." + u"</table></body></html>";
+  for (std::u16string source : {u"", u"<html>nothing here</html>", u"<td>torrent name</td></table>",
+                                u"TORRENT NAME Pages ( </td>"}) {
+    for (Variant variant : {Variant::MainWindow, Variant::ResultsWindow}) {
+      const BuiltPage page = BuildResultsPage(source, kBase, variant);
+      EXPECT_FALSE(page.matched);
+      EXPECT_EQ(page.Writes().size(), 3u);
+      EXPECT_EQ(Join(page), expected);
+      EXPECT_EQ(page.Writes()[1], u"Your search did not result in any matches.");
+    }
+  }
+}
+
+TEST(ResultsFragment, RunsFromTheMarkerToTheFirstTableEndAfterIt) {
+  const std::u16string source = u"<table>x</table>head<td>Torrent Name</td><tr>Torrent Name again</tr></table>tail</table>";
+  const BuiltPage page = Main(source);
+  ASSERT_TRUE(page.matched);
+  // A "</table>" before the marker plays no part, a second marker stays inside.
+  EXPECT_EQ(page.resultsRows, u"Torrent Name</td><tr>Torrent Name again</tr>");
+  EXPECT_EQ(page.markStart, 25);
+  EXPECT_EQ(page.markEnd, 25 + static_cast<int32_t>(page.resultsRows.size()));
+  EXPECT_EQ(page.markLength, page.markEnd - page.markStart);
+  EXPECT_EQ(page.Writes()[0], kPageTemplate);
+  EXPECT_EQ(page.Writes()[2], u"</table></body></html>");
+}
+
+TEST(ResultsFragment, MissingTableEndRunsToTheEndOfThePage) {
+  const BuiltPage page = Main(u"<td>Torrent Name</td><tr>row</tr> Pages ( <a>2</a></td>");
+  ASSERT_TRUE(page.matched);
+  EXPECT_EQ(page.resultsRows, u"Torrent Name</td><tr>row</tr> Pages ( <a>2</a></td>");
+  EXPECT_EQ(page.pagesRow, u"</table></body></html>");
+}
+
+struct RewriteCase {
+  const char* name;
+  std::u16string fragment;  // placed after the marker, inside the table
+  std::u16string mainWindow;
+  std::u16string resultsWindow;
+};
+
+class Rewrites : public ::testing::TestWithParam<RewriteCase> {};
+
+TEST_P(Rewrites, MakesTheSiteLinksAbsolute) {
+  const RewriteCase& c = GetParam();
+  const std::u16string source = u"<p>Torrent Name" + c.fragment + u"</table>";
+  EXPECT_EQ(Main(source).resultsRows, u"Torrent Name" + c.mainWindow) << c.name;
+  EXPECT_EQ(Results(source).resultsRows, u"Torrent Name" + c.resultsWindow) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, Rewrites,
+    ::testing::Values(
+        RewriteCase{"download", u"<a href=\"download.asp?id=1&amp;f=a\">", u"<a href=\"http://idx.test/download.asp?id=1&amp;f=a\">",
+                    u"<a href=\"http://idx.test/download.asp?id=1&f=a\">"},
+        // A details link becomes a download link, prefixed once only.
+        RewriteCase{"details", u"<a href=\"search.asp?mode=torrentdetails&amp;id=7\">",
+                    u"<a href=\"http://idx.test/download.asp?amp;id=7\">", u"<a href=\"http://idx.test/download.asp?id=7\">"},
+        RewriteCase{"category", u"<a href=\"directory.asp?mode=sub&amp;cat=3\">",
+                    u"<a href=\"http://idx.test/directory.asp?mode=sub&amp;cat=3\">",
+                    u"<a href=\"http://idx.test/directory.asp?mode=sub&cat=3\">"},
+        RewriteCase{"image", u"<img src=\"images/downloadlock.gif\">", u"<img src=\"http://idx.test/images/downloadlock.gif\">",
+                    u"<img src=\"http://idx.test/images/downloadlock.gif\">"},
+        // Other search and directory links stay relative.
+        RewriteCase{"other links", u"search.asp?query=a directory.asp?cat=1", u"search.asp?query=a directory.asp?cat=1",
+                    u"search.asp?query=a directory.asp?cat=1"},
+        // Plain text replacement: wherever it stands, and again on an absolute address.
+        RewriteCase{"text and absolute", u"see download.asp? and http://idx.test/download.asp?id=2",
+                    u"see http://idx.test/download.asp? and http://idx.test/http://idx.test/download.asp?id=2",
+                    u"see http://idx.test/download.asp? and http://idx.test/http://idx.test/download.asp?id=2"},
+        RewriteCase{"letter case", u"Download.asp? IMAGES/downloadlock.gif Directory.asp?mode=sub&",
+                    u"Download.asp? IMAGES/downloadlock.gif Directory.asp?mode=sub&",
+                    u"Download.asp? IMAGES/downloadlock.gif Directory.asp?mode=sub&"},
+        RewriteCase{"ampersands", u"a&amp;amp;b amp;c &&amp;", u"a&amp;amp;b amp;c &&amp;", u"a&b c &&"}));
+
+TEST(NavigationRow, CutAfterTheResultsTableAndWrapped) {
+  const std::u16string source =
+      u"<td>Pages (early)</td><table><td>Torrent Name</td></table>"
+      u"<td>Pages (3) <a href=\"search.asp?query=x&amp;page=2\">2</a> <a href=\"directory.asp?\">dir</a> "
+      u"download.asp?id=1 amp;</td><td>Pages (late)</td>";
+  for (Variant variant : {Variant::MainWindow, Variant::ResultsWindow}) {
+    const BuiltPage page = BuildResultsPage(source, kBase, variant);
+    ASSERT_TRUE(page.matched);
+    // Only search and directory links are rewritten there, in both variants.
+    EXPECT_EQ(page.pagesRow,
+              u"<tr bgcolor=\"#EAE7E3\"><td align=\"left\" colspan=\"8\">"
+              u"Pages (3) <a href=\"http://idx.test/search.asp?query=x&amp;page=2\">2</a> "
+              u"<a href=\"http://idx.test/directory.asp?\">dir</a> download.asp?id=1 amp;"
+              u"</td></tr></table></body></html>");
+    EXPECT_EQ(page.Writes()[2], page.pagesRow);
+  }
+}
+
+TEST(NavigationRow, AbsentOrOnlyBeforeTheTableGivesThePlainEnding) {
+  for (std::u16string source : {u"<td>Torrent Name</td></table>no navigation",
+                                u"<td>Pages (1)</td><td>Torrent Name</td></table>after"}) {
+    const BuiltPage page = Main(source);
+    ASSERT_TRUE(page.matched);
+    EXPECT_EQ(page.pagesRow, u"</table></body></html>");
+    EXPECT_EQ(Join(page), std::u16string(kPageTemplate) + u"Torrent Name</td>" + u"</table></body></html>");
+  }
+}
+
+TEST(NavigationRow, WithoutCellEndRunsToTheEndOfThePage) {
+  const BuiltPage page = Main(u"Torrent Name</table>Pages (2) search.asp?page=2");
+  EXPECT_EQ(page.pagesRow, std::u16string(kRowHead) + u"Pages (2) http://idx.test/search.asp?page=2" + std::u16string(kRowTail));
+}
+
+TEST(Builder, WorksOnTextWithNulsAndNonAsciiCharacters) {
+  const std::u16string source = std::u16string(u"\0x", 2) + u"Torrent Name caf\u00E9 \u20AC" + std::u16string(u"\0", 1) + u"</table>";
+  const BuiltPage page = Main(source);
+  EXPECT_EQ(page.resultsRows, u"Torrent Name caf\u00E9 \u20AC" + std::u16string(u"\0", 1));
+}
+
+}  // namespace
