@@ -1,0 +1,40 @@
+// Where a download is saved: the folder, and a file name that is safe to
+// create there and never overwrites a file that is already there.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillmere::app {
+
+// The longest file name, in bytes, that the usual Linux file systems take.
+inline constexpr size_t kMaxFileNameBytes = 255;
+
+// The name used when a server suggests nothing usable.
+inline constexpr std::string_view kFallbackDownloadName = "download";
+
+// Makes a server's suggested file name (UTF-8) safe to create in a folder:
+// path separators and control characters become "_", surrounding blanks go,
+// the names "", "." and ".." become "download", and the name is cut to at
+// most 255 bytes on a character boundary, keeping its extension.
+std::string SafeDownloadName(std::string_view suggested);
+
+// The folder that downloads go to: the XDG_DOWNLOAD_DIR given in the
+// environment, else the one from the user's XDG folder settings, else
+// "Downloads" in the home folder. Empty values count as unset.
+std::string DownloadFolder(const std::optional<std::string>& environmentDir,
+                           const std::optional<std::string>& settingsDir, const std::string& homeDir);
+
+// How many numbered names are tried before a download is given up.
+inline constexpr unsigned kMaxNumberedNames = 9999;
+
+// The path in `folder` under which to save a file named `name` (already made
+// safe): the name itself when `exists` says it is free, else "name (1).ext",
+// "name (2).ext" and so on, each kept within 255 bytes; empty when every
+// numbered name up to kMaxNumberedNames is taken.
+std::string UniqueDownloadPath(const std::string& folder, const std::string& name,
+                               const std::function<bool(const std::string& path)>& exists);
+
+}  // namespace quillmere::app
