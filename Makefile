@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench fuzz clean
 
 all: build
 
@@ -27,6 +27,12 @@ test: build
 
 bench: build
 	@scripts/bench.sh $(BUILD_DIR)
+
+# Runs every fuzz target for FUZZ_SECONDS seconds each (default 600) in its own
+# clang build, build-fuzz.
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/fuzz.sh
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,7 +1,39 @@
 #!/bin/sh
 # Runs every test of the project against the build in $1 (already built).
+#
+# Stages, in order; any failure stops the run with a non-zero status:
+#   1. the core's unit tests, rebuilt with AddressSanitizer and
+#      UndefinedBehaviorSanitizer (leak checking on) in a build of their own;
+#   2. every fuzz target for a bounded time (TEST_FUZZ_SECONDS, 30 s by default);
+#   3. ctest over the main build, whose summary ends the output.
+# SKIP_SANITIZE=1 or SKIP_FUZZ=1 leaves out stage 1 or 2.
 set -eu
 BUILD_DIR=${1:-build}
 JOBS=${JOBS:-$(nproc)}
+SRC_DIR=$(cd "$(dirname "$0")/.." && pwd)
+ASAN_DIR=${ASAN_BUILD_DIR:-$SRC_DIR/build-asan}
+
+# Sanitizer settings shared by the sanitizer stage and the fuzz stage.
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
+UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+LSAN_OPTIONS="suppressions=$SRC_DIR/scripts/lsan.supp:print_suppressions=0"
+export ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
+
+if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
+  echo "== Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer ($ASAN_DIR)"
+  cmake -S "$SRC_DIR" -B "$ASAN_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DQUILLMERE_SANITIZE=ON -DQUILLMERE_BUILD_GUI=OFF -DQUILLMERE_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$ASAN_DIR" -j "$JOBS"
+  # A sanitizer report aborts the test process, which ctest counts as failed.
+  (cd "$ASAN_DIR" && ctest --output-on-failure -j "$JOBS")
+fi
+
+if [ "${SKIP_FUZZ:-0}" != 1 ]; then
+  echo "== Fuzz targets, ${TEST_FUZZ_SECONDS:-30} s each"
+  FUZZ_SECONDS=${TEST_FUZZ_SECONDS:-30} JOBS=$JOBS "$SRC_DIR/scripts/fuzz.sh"
+fi
+
+echo "== Tests of the main build ($BUILD_DIR)"
 cd "$BUILD_DIR"
 ctest --output-on-failure -j "$JOBS"
