@@ -112,6 +112,7 @@ class GSourceId {
   void reset() {
     if (guint id = std::exchange(id_, 0)) g_source_remove(id);
   }
+  guint get() const { return id_; }
   // The source has run and removed itself; forget it.
   void forget() { id_ = 0; }
 

@@ -1,0 +1,100 @@
+#include "gtk/Program.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "app/Layout.h"
+#include "text/CodePage.h"
+
+namespace quillmere::gtk {
+
+namespace {
+
+int Pixels(float twips) { return static_cast<int>(twips / app::kTwipsPerPixel + 0.5f); }
+
+const WindowStyle kMainStyle = {Pixels(app::kMainClientWidth), Pixels(app::kMainClientHeight), false};
+const WindowStyle kResultsStyle = {Pixels(app::kResultsClientWidth), Pixels(app::kResultsClientHeight), true};
+
+}  // namespace
+
+std::string ProgramFolder() {
+  char buffer[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return ".";
+  std::string path(buffer, static_cast<size_t>(length));
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  // At the root the folder keeps its separator.
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+Program::Program(GtkApplication* app, app::PageFetcher fetcher, std::string programFolder, DesktopLauncher& launcher)
+    : app_(app), fetcher_(std::move(fetcher)), programFolder_(std::move(programFolder)), session_(launcher) {
+  InitializeLook(programFolder_);
+}
+
+Program::~Program() {
+  releaseSource_.reset();
+  results_.clear();
+  main_.reset();
+}
+
+WebKitWebView* Program::ViewOf(app::BrowserView& view) { return static_cast<WebViewAdapter&>(view).Widget(); }
+
+GtkWindow* Program::WindowOf(app::Window& window) { return static_cast<WindowAdapter&>(window).Widget(); }
+
+app::MainForm& Program::Start() {
+  auto view = std::make_unique<WebViewAdapter>(session_, WebViewAdapter::Kind::Main);
+  WebViewAdapter& viewRef = *view;
+  auto window = std::make_unique<WindowAdapter>(app_, kMainStyle, GTK_WIDGET(view->Widget()),
+                                                [this] { Release(main_.get()); });
+  viewRef.SetHost(window->Host());
+  app::WindowParts parts{std::move(window), std::move(view)};
+  main_ = std::make_unique<app::MainForm>(std::move(parts), *this, fetcher_, text::FromUtf8(programFolder_));
+  main_->Form_Load();
+  main_->Form().Show();
+  return *main_;
+}
+
+std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
+  auto view = std::make_unique<WebViewAdapter>(session_, WebViewAdapter::Kind::Results);
+  WebViewAdapter& viewRef = *view;
+  // The form's address is known only once it exists; the closing callback
+  // reads it through this cell.
+  auto self = std::make_shared<const void*>(nullptr);
+  auto window = std::make_unique<WindowAdapter>(app_, kResultsStyle, GTK_WIDGET(view->Widget()),
+                                                [this, self] { Release(*self); });
+  viewRef.SetHost(window->Host());
+  app::WindowParts parts{std::move(window), std::move(view)};
+  auto form = std::make_shared<app::SearchForm>(std::move(parts), *this, fetcher_);
+  *self = form.get();
+  results_.push_back(form);
+  return form;
+}
+
+void Program::Release(const void* form) {
+  closed_.push_back(form);
+  if (!releaseSource_.get()) releaseSource_ = GSourceId(g_idle_add(ReleaseClosed, this));
+}
+
+gboolean Program::ReleaseClosed(gpointer data) {
+  auto* self = static_cast<Program*>(data);
+  self->releaseSource_.forget();
+  std::vector<const void*> closed;
+  closed.swap(self->closed_);
+  for (const void* form : closed) {
+    if (self->main_ && form == self->main_.get()) {
+      self->main_.reset();
+      continue;
+    }
+    auto it = std::find_if(self->results_.begin(), self->results_.end(),
+                           [form](const std::shared_ptr<app::SearchForm>& f) { return f.get() == form; });
+    if (it != self->results_.end()) self->results_.erase(it);
+  }
+  if (self->OpenWindowCount() == 0 && self->onLastWindowClosed_) self->onLastWindowClosed_();
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace quillmere::gtk

@@ -1,0 +1,68 @@
+// Puts the two window classes on GTK: makes their windows and views, keeps
+// every window alive until the user closes it, and tells when the last one
+// has gone.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Interfaces.h"
+#include "app/MainForm.h"
+#include "app/SearchForm.h"
+#include "gtk/GObjectPtr.h"
+#include "gtk/Launcher.h"
+#include "gtk/WebView.h"
+#include "gtk/Window.h"
+
+namespace quillmere::gtk {
+
+class Program final : public app::ResultsWindowFactory {
+ public:
+  // `app` may be null; then `onLastWindowClosed` is how the caller learns
+  // that the program is done.
+  Program(GtkApplication* app, app::PageFetcher fetcher, std::string programFolder, DesktopLauncher& launcher);
+  ~Program() override;
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Creates and shows the main window; its load handler sends it to the
+  // start page.
+  app::MainForm& Start();
+
+  std::shared_ptr<app::SearchForm> CreateResultsWindow() override;
+
+  void SetLastWindowClosedHandler(std::function<void()> handler) { onLastWindowClosed_ = std::move(handler); }
+
+  // For the tests: what is open, and the GTK objects behind a form.
+  app::MainForm* Main() { return main_.get(); }
+  const std::vector<std::shared_ptr<app::SearchForm>>& ResultsWindows() const { return results_; }
+  size_t OpenWindowCount() const { return (main_ ? 1 : 0) + results_.size(); }
+  WebSession& Session() { return session_; }
+  static WebKitWebView* ViewOf(app::BrowserView& view);
+  static GtkWindow* WindowOf(app::Window& window);
+
+ private:
+  void Release(const void* form);
+  static gboolean ReleaseClosed(gpointer self);
+
+  GtkApplication* app_;
+  app::PageFetcher fetcher_;
+  std::string programFolder_;
+  WebSession session_;
+  std::unique_ptr<app::MainForm> main_;
+  std::vector<std::shared_ptr<app::SearchForm>> results_;
+  // Forms whose windows have closed, released on the next idle, away from the
+  // GTK signal that is tearing their widgets down.
+  std::vector<const void*> closed_;
+  GSourceId releaseSource_;
+  std::function<void()> onLastWindowClosed_;
+};
+
+// The folder that holds the running program file, from /proc/self/exe.
+std::string ProgramFolder();
+
+}  // namespace quillmere::gtk

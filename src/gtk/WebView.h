@@ -1,0 +1,102 @@
+// The browser view on WebKitGTK: navigation, the document writes, the value of
+// the start page's search field, and the BeforeNavigate2 event, which is
+// WebKit's navigation policy decision.
+#pragma once
+
+#include <webkit/webkit.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Interfaces.h"
+#include "gtk/GObjectPtr.h"
+#include "gtk/Launcher.h"
+#include "gtk/ViewHost.h"
+
+namespace quillmere::gtk {
+
+// What the program's views share: one web process for the results windows,
+// and the handling of downloads, which belong to no window.
+class WebSession {
+ public:
+  explicit WebSession(DesktopLauncher& launcher);
+  WebSession(const WebSession&) = delete;
+  WebSession& operator=(const WebSession&) = delete;
+  ~WebSession();
+
+  DesktopLauncher& Launcher() { return launcher_; }
+
+  // A view for a results window, sharing the web process of the others.
+  GRefPtr<WebKitWebView> NewResultsView();
+  // A view for the main window, whose pages report their search field.
+  GRefPtr<WebKitWebView> NewMainView(WebKitUserContentManager* contentManager);
+
+  // Files whose download finished, in order; kept for the tests.
+  const std::vector<std::string>& FinishedDownloads() const { return finished_; }
+
+ private:
+  static void OnDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer self);
+  static gboolean OnDecideDestination(WebKitDownload* download, const char* suggested, gpointer self);
+  static void OnDownloadFailed(WebKitDownload* download, GError*, gpointer);
+  static void OnDownloadFinished(WebKitDownload* download, gpointer self);
+  void Configure(WebKitWebView* view);
+
+  DesktopLauncher& launcher_;
+  GRefPtr<WebKitWebView> seed_;
+  WebKitNetworkSession* networkSession_ = nullptr;
+  gulong downloadStartedId_ = 0;
+  std::vector<std::string> finished_;
+};
+
+class WebViewAdapter final : public app::BrowserView {
+ public:
+  enum class Kind { Main, Results };
+
+  WebViewAdapter(WebSession& session, Kind kind);
+  ~WebViewAdapter() override;
+  WebViewAdapter(const WebViewAdapter&) = delete;
+  WebViewAdapter& operator=(const WebViewAdapter&) = delete;
+
+  WebKitWebView* Widget() const { return view_.get(); }
+  // The content area the view is placed in; set once by the window.
+  void SetHost(QuillmereViewHost* host) { host_ = host; }
+
+  void SetBeforeNavigate2Handler(BeforeNavigate2Handler handler) override { handler_ = std::move(handler); }
+  void Navigate2(const std::u16string& target) override;
+  void Open() override;
+  void Write(std::u16string_view text) override;
+  void Close() override;
+  std::optional<std::u16string> FieldValue(const std::u16string& name) override;
+  void SetTop(float twips) override;
+  void SetLeft(float twips) override;
+  void SetWidth(float twips) override;
+  void SetHeight(float twips) override;
+
+ private:
+  static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                 gpointer self);
+  static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+  static void OnQueryMessage(WebKitUserContentManager*, JSCValue* value, gpointer self);
+  static void OnSubmitForm(WebKitWebView*, WebKitFormSubmissionRequest* request, gpointer self);
+  bool DecideNavigation(WebKitPolicyDecision* decision, bool newWindow);
+  void PlaceView();
+
+  WebSession& session_;
+  GRefPtr<WebKitUserContentManager> contentManager_;
+  GRefPtr<WebKitWebView> view_;
+  QuillmereViewHost* host_ = nullptr;
+  BeforeNavigate2Handler handler_;
+  std::vector<gulong> signalIds_;
+  gulong messageSignalId_ = 0;
+
+  float top_ = 0, left_ = 0, width_ = 0, height_ = 0;
+  std::u16string written_;
+  // The search field as the page last reported it; nullopt when it has none.
+  std::optional<std::u16string> queryMirror_;
+  // A new-window navigation that was let through and is being loaded here;
+  // its second policy decision is not raised again.
+  std::optional<std::string> reissuedUri_;
+};
+
+}  // namespace quillmere::gtk

@@ -1,0 +1,133 @@
+#include "gtk/Window.h"
+
+#include <cmath>
+#include <string>
+
+#include "text/CodePage.h"
+
+namespace quillmere::gtk {
+
+using app::kTwipsPerPixel;
+
+namespace {
+
+// A compact title bar like a tool window's, and the view's surroundings in
+// the white of the pages, so that the layout's margins do not show as a frame.
+constexpr char kCss[] = R"CSS(
+headerbar.quillmere-titlebar { min-height: 24px; padding: 0 4px; }
+headerbar.quillmere-titlebar .title { font-size: 9pt; font-weight: bold; }
+headerbar.quillmere-titlebar windowcontrols button { min-height: 18px; min-width: 18px; padding: 0; margin: 2px 0; }
+quillmere-viewhost { background-color: #ffffff; }
+)CSS";
+
+}  // namespace
+
+void InitializeLook(const std::string& programFolder) {
+  GdkDisplay* display = gdk_display_get_default();
+  if (!display) return;
+  GtkIconTheme* theme = gtk_icon_theme_get_for_display(display);
+  // Beside the program in the build tree, and the icon folder of the prefix
+  // it is installed under.
+  gtk_icon_theme_add_search_path(theme, (programFolder + "/icons").c_str());
+  gtk_icon_theme_add_search_path(theme, (programFolder + "/" QUILLMERE_ICONS_FROM_PROGRAM).c_str());
+  gtk_window_set_default_icon_name(kIconName);
+
+  auto provider = GRefPtr<GtkCssProvider>::Adopt(gtk_css_provider_new());
+  gtk_css_provider_load_from_data(provider.get(), kCss, -1);
+  gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(provider.get()),
+                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
+WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkWidget* view,
+                             std::function<void()> onClosed)
+    : view_(view), style_(style), onClosed_(std::move(onClosed)) {
+  window_ = GRefPtr<GtkWindow>::Ref(GTK_WINDOW(gtk_window_new()));
+  if (app) gtk_window_set_application(window_.get(), app);
+  gtk_window_set_icon_name(window_.get(), kIconName);
+
+  // Only a close button, as on a tool window.
+  GtkWidget* titlebar = gtk_header_bar_new();
+  gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(titlebar), ":close");
+  gtk_widget_add_css_class(titlebar, "quillmere-titlebar");
+  gtk_window_set_titlebar(window_.get(), titlebar);
+
+  GtkWidget* host = quillmere_view_host_new(style.clientWidth, style.clientHeight);
+  host_ = GRefPtr<QuillmereViewHost>::Ref(QUILLMERE_VIEW_HOST(host));
+  quillmere_view_host_set_child(host_.get(), view);
+  quillmere_view_host_set_size_func(host_.get(), OnHostSize, this);
+  gtk_window_set_child(window_.get(), host);
+
+  gtk_window_set_resizable(window_.get(), style.resizable);
+  // The default size covers the content area only; GTK adds the title bar.
+  gtk_window_set_default_size(window_.get(), style.clientWidth, style.clientHeight);
+
+  destroyId_ = g_signal_connect(window_.get(), "destroy", G_CALLBACK(OnDestroy), this);
+}
+
+WindowAdapter::~WindowAdapter() {
+  if (destroyId_) g_signal_handler_disconnect(window_.get(), destroyId_);
+  if (!closed_) {
+    quillmere_view_host_set_size_func(host_.get(), nullptr, nullptr);
+    gtk_window_destroy(window_.get());
+  }
+}
+
+void WindowAdapter::SetCaption(const std::u16string& caption) {
+  gtk_window_set_title(window_.get(), text::ToUtf8(caption).c_str());
+}
+
+void WindowAdapter::Show() {
+  if (closed_ || gtk_widget_get_visible(GTK_WIDGET(window_.get()))) return;
+  gtk_window_present(window_.get());
+}
+
+void WindowAdapter::SetMousePointer(int pointer) {
+  if (closed_) return;
+  const bool wait = pointer == app::kPointerHourglass;
+  GtkWidget* window = GTK_WIDGET(window_.get());
+  if (wait) {
+    // The view shows a pointer of its own over the page, so the wait pointer
+    // goes on it too, and the view's own comes back afterwards.
+    if (!waiting_) viewCursor_ = GRefPtr<GdkCursor>::Ref(gtk_widget_get_cursor(view_));
+    waiting_ = true;
+    gtk_widget_set_cursor_from_name(window, "wait");
+    gtk_widget_set_cursor_from_name(view_, "wait");
+  } else {
+    gtk_widget_set_cursor(window, nullptr);
+    if (waiting_) gtk_widget_set_cursor(view_, viewCursor_.get());
+    viewCursor_.reset();
+    waiting_ = false;
+  }
+  // The fetch that follows blocks the main loop: send the change to the
+  // display server now, or it would only arrive after the fetch.
+  gdk_display_flush(gtk_widget_get_display(window));
+}
+
+float WindowAdapter::Width() const {
+  const int width = quillmere_view_host_get_current_width(host_.get());
+  return static_cast<float>(width >= 0 ? width : style_.clientWidth) * kTwipsPerPixel;
+}
+
+float WindowAdapter::Height() const {
+  const int height = quillmere_view_host_get_current_height(host_.get());
+  return static_cast<float>(height >= 0 ? height : style_.clientHeight) * kTwipsPerPixel;
+}
+
+void WindowAdapter::Close() {
+  if (!closed_) gtk_window_close(window_.get());
+}
+
+void WindowAdapter::OnHostSize(int, int, gpointer data) {
+  auto* self = static_cast<WindowAdapter*>(data);
+  if (self->resizeHandler_) self->resizeHandler_();
+}
+
+void WindowAdapter::OnDestroy(GtkWidget*, gpointer data) {
+  auto* self = static_cast<WindowAdapter*>(data);
+  if (self->closed_) return;
+  self->closed_ = true;
+  quillmere_view_host_set_size_func(self->host_.get(), nullptr, nullptr);
+  if (self->onClosed_) self->onClosed_();
+}
+
+}  // namespace quillmere::gtk

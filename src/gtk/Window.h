@@ -1,0 +1,65 @@
+// A top-level window on GTK 4: a small title bar with only a close button, the
+// caption, the mouse pointer, and a content area that holds the browser view.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+
+#include "app/Interfaces.h"
+#include "gtk/GObjectPtr.h"
+#include "gtk/ViewHost.h"
+
+namespace quillmere::gtk {
+
+struct WindowStyle {
+  int clientWidth;   // pixels
+  int clientHeight;  // pixels
+  bool resizable;
+};
+
+class WindowAdapter final : public app::Window {
+ public:
+  // `app` may be null (the tests run without a GtkApplication). `onClosed`
+  // runs once, after the window has been closed by the user or by Close.
+  WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkWidget* view, std::function<void()> onClosed);
+  ~WindowAdapter() override;
+  WindowAdapter(const WindowAdapter&) = delete;
+  WindowAdapter& operator=(const WindowAdapter&) = delete;
+
+  GtkWindow* Widget() const { return window_.get(); }
+  QuillmereViewHost* Host() const { return host_.get(); }
+
+  void SetResizeHandler(ResizeHandler handler) override { resizeHandler_ = std::move(handler); }
+  void SetCaption(const std::u16string& caption) override;
+  void Show() override;
+  void SetMousePointer(int pointer) override;
+  // The size of the content area under the title bar, in twips.
+  float Width() const override;
+  float Height() const override;
+  void Close() override;
+
+ private:
+  static void OnHostSize(int width, int height, gpointer self);
+  static void OnDestroy(GtkWidget*, gpointer self);
+
+  GRefPtr<GtkWindow> window_;
+  GRefPtr<QuillmereViewHost> host_;
+  GtkWidget* view_ = nullptr;          // owned by the host
+  GRefPtr<GdkCursor> viewCursor_;      // the view's own pointer, kept during the wait
+  bool waiting_ = false;
+  WindowStyle style_;
+  ResizeHandler resizeHandler_;
+  std::function<void()> onClosed_;
+  gulong destroyId_ = 0;
+  bool closed_ = false;
+};
+
+// Registers the program's icon and the look of its windows with GTK; call
+// once after GTK has started. `programFolder` is where the program file is.
+void InitializeLook(const std::string& programFolder);
+
+inline constexpr char kIconName[] = "quillmere";
+
+}  // namespace quillmere::gtk
