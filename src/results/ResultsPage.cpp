@@ -1,6 +1,7 @@
 #include "results/ResultsPage.h"
 
 #include "results/PageTexts.h"
+#include "text/ReplacePasses.h"
 #include "text/Text.h"
 
 namespace quillmere::results {
@@ -38,24 +39,27 @@ BuiltPage BuildResultsPage(std::u16string_view pageSource, std::u16string_view s
   const int32_t tableEnd = Find(page.markStart, pageSource, kResultsEnd);
   page.markEnd = EndOrPageEnd(tableEnd, pageSource);
   page.markLength = page.markEnd - page.markStart;
-  std::u16string rows = Slice(pageSource, page.markStart, page.markLength);
+  const std::u16string_view rows =
+      pageSource.substr(static_cast<size_t>(page.markStart - 1), static_cast<size_t>(page.markLength));
 
   static constexpr std::u16string_view kDownload = u"download.asp?";
   static constexpr std::u16string_view kDetails = u"search.asp?mode=torrentdetails&";
   static constexpr std::u16string_view kCategory = u"directory.asp?mode=sub&";
   static constexpr std::u16string_view kLockImage = u"images/downloadlock.gif";
-  rows = ReplaceAll(rows, kDownload, Prefixed(siteBaseUrl, kDownload));
-  rows = ReplaceAll(rows, kDetails, Prefixed(siteBaseUrl, kDownload));
-  rows = ReplaceAll(rows, kCategory, Prefixed(siteBaseUrl, kCategory));
-  rows = ReplaceAll(rows, kLockImage, Prefixed(siteBaseUrl, kLockImage));
-  if (variant == Variant::ResultsWindow) rows = ReplaceAll(rows, u"amp;", u"");
-  page.resultsRows = std::move(rows);
+  const std::u16string download = Prefixed(siteBaseUrl, kDownload);
+  const std::u16string category = Prefixed(siteBaseUrl, kCategory);
+  const std::u16string lockImage = Prefixed(siteBaseUrl, kLockImage);
+  // The details link becomes a download link. Running after the download
+  // pass, its new addresses are prefixed once only.
+  const text::Replacement passes[] = {
+      {kDownload, download}, {kDetails, download}, {kCategory, category}, {kLockImage, lockImage}, {u"amp;", u""}};
+  const size_t passCount = variant == Variant::ResultsWindow ? 5 : 4;
+  page.resultsRows = text::ReplaceInTurn(rows, std::span(passes, passCount));
 
-  // A "Pages (" that stands only before the end of the results table, or a
-  // results table that runs to the end of the page, leaves no navigation row.
-  const int32_t pagesAt = (Find(1, pageSource, kPagesMarker) != 0 && tableEnd != 0)
-                              ? Find(tableEnd, pageSource, kPagesMarker)
-                              : 0;
+  // The navigation row is looked for from the end of the results table on: a
+  // "Pages (" that stands only before it, or a results table that runs to
+  // the end of the page, leaves no navigation row.
+  const int32_t pagesAt = tableEnd != 0 ? Find(tableEnd, pageSource, kPagesMarker) : 0;
   if (pagesAt == 0) {
     page.pagesRow = std::u16string(kPlainEnding);
   } else {

@@ -3,21 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-namespace quillmere::text {
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
-Searcher::Searcher(std::u16string_view pattern) : pattern_(pattern) {
-  // Shifts are kept per low byte of a character. Characters that share a low
-  // byte share a slot, and the smallest shift wins, so a skip never jumps
-  // over a match.
-  const size_t len = pattern_.size();
-  const uint8_t full = static_cast<uint8_t>(std::min<size_t>(len == 0 ? 1 : len, 255));
-  std::memset(shift_, full, sizeof shift_);
-  for (size_t i = 0; i + 1 < len; ++i) {
-    const size_t distance = len - 1 - i;
-    uint8_t& slot = shift_[pattern_[i] & 0xFF];
-    slot = static_cast<uint8_t>(std::min<size_t>(slot, std::min<size_t>(distance, 255)));
-  }
-}
+namespace quillmere::text {
 
 size_t Searcher::FindIn(std::u16string_view text, size_t from) const {
   const size_t len = pattern_.size();
@@ -26,13 +16,31 @@ size_t Searcher::FindIn(std::u16string_view text, size_t from) const {
   if (text.size() - from < len) return std::u16string_view::npos;
   const char16_t* data = text.data();
   const char16_t* pat = pattern_.data();
+  const char16_t first = pat[0];
   const char16_t last = pat[len - 1];
+  const size_t end = text.size() - len;  // last possible start
   size_t pos = from;
-  const size_t end = text.size() - len;
-  while (pos <= end) {
-    const char16_t c = data[pos + len - 1];
-    if (c == last && std::memcmp(data + pos, pat, (len - 1) * sizeof(char16_t)) == 0) return pos;
-    pos += shift_[c & 0xFF];
+#if defined(__SSE2__)
+  const __m128i wantFirst = _mm_set1_epi16(static_cast<short>(first));
+  const __m128i wantLast = _mm_set1_epi16(static_cast<short>(last));
+  while (pos + 8 <= end + 1) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos + len - 1));
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, wantFirst), _mm_cmpeq_epi16(b, wantLast))));
+    mask &= 0x5555u;  // one bit per 16-bit lane
+    while (mask != 0) {
+      const size_t at = pos + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+      if (std::memcmp(data + at + 1, pat + 1, (len > 1 ? len - 2 : 0) * sizeof(char16_t)) == 0) return at;
+      mask &= mask - 1;
+    }
+    pos += 8;
+  }
+#endif
+  for (; pos <= end; ++pos) {
+    if (data[pos] == first && data[pos + len - 1] == last &&
+        std::memcmp(data + pos, pat, len * sizeof(char16_t)) == 0)
+      return pos;
   }
   return std::u16string_view::npos;
 }

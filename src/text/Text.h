@@ -31,16 +31,16 @@ std::u16string ReplaceAll(std::u16string_view text, std::u16string_view find,
 std::u16string Lower(std::u16string_view text);
 
 // Plain search on 16-bit text, 0-based, std::u16string_view::npos when absent.
-// A Boyer-Moore-Horspool skip loop: the results builder runs it over pages of
-// many megabytes several times per page.
+// The results builder runs it over pages of many megabytes, so it tests eight
+// positions at a time for the pattern's first and last characters together
+// and compares in full only where both match.
 class Searcher {
  public:
-  explicit Searcher(std::u16string_view pattern);
+  explicit Searcher(std::u16string_view pattern) : pattern_(pattern) {}
   size_t FindIn(std::u16string_view text, size_t from) const;
 
  private:
   std::u16string_view pattern_;
-  uint8_t shift_[256];
 };
 
 }  // namespace quillmere::text

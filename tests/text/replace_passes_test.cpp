@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "text/ReplacePasses.h"
+#include "text/Text.h"
+
+namespace {
+
+using namespace quillmere::text;
+
+std::u16string InTurn(std::u16string_view text, const std::vector<Replacement>& passes) {
+  std::u16string current(text);
+  for (const Replacement& pass : passes) current = ReplaceAll(current, pass.find, pass.replacement);
+  return current;
+}
+
+// The link rewriting of the results builder, for a given base address.
+struct LinkPasses {
+  explicit LinkPasses(std::u16string base)
+      : download(base + u"download.asp?"),
+        category(base + u"directory.asp?mode=sub&"),
+        image(base + u"images/downloadlock.gif"),
+        passes{{u"download.asp?", download},
+               {u"search.asp?mode=torrentdetails&", download},
+               {u"directory.asp?mode=sub&", category},
+               {u"images/downloadlock.gif", image},
+               {u"amp;", u""}} {}
+  std::u16string download, category, image;
+  std::vector<Replacement> passes;
+};
+
+// Text made of pieces of the find texts and of markup, so that matches, near
+// matches and matches split across pieces are all common.
+std::u16string RandomText(std::mt19937& rng, size_t pieces) {
+  static const std::vector<std::u16string> kPieces = {
+      u"download.asp?", u"search.asp?mode=torrentdetails&", u"directory.asp?mode=sub&", u"images/downloadlock.gif",
+      u"amp;", u"&", u"&amp;", u"a", u"amp", u";", u"?", u"download", u".asp", u"search.asp?", u"mode=sub&",
+      u"<td>", u"</a>", u"\"", u"k", u"images/", u"lock.gif", u"http://h/", u"\u00E9", std::u16string(1, u'\0')};
+  std::uniform_int_distribution<size_t> pick(0, kPieces.size() - 1);
+  std::u16string text;
+  for (size_t i = 0; i < pieces; ++i) text += kPieces[pick(rng)];
+  return text;
+}
+
+TEST(ReplaceInTurn, OneScanGivesWhatThePassesInTurnGive) {
+  std::mt19937 rng(20261206);
+  for (std::u16string base : {u"http://127.0.0.1:8642/", u"http://idx.test/", u""}) {
+    const LinkPasses links(base);
+    ASSERT_TRUE(CanReplaceInOneScan(links.passes)) << "the builder's passes must take the fast path";
+    for (int round = 0; round < 3000; ++round) {
+      const std::u16string text = RandomText(rng, round % 40);
+      ASSERT_EQ(ReplaceInTurn(text, links.passes), InTurn(text, links.passes)) << round;
+      const std::vector<Replacement> four(links.passes.begin(), links.passes.begin() + 4);
+      ASSERT_EQ(ReplaceInTurn(text, four), InTurn(text, four)) << round;
+    }
+  }
+}
+
+TEST(ReplaceInTurn, PassesThatInteractAreMadeInTurn) {
+  // Each base makes an earlier pass insert text that a later pass matches,
+  // so one scan would differ; the result must still be that of the passes.
+  std::mt19937 rng(7);
+  for (std::u16string base : {u"http://a/amp;/", u"http://search.asp?mode=torrentdetails&/", u"p;x",
+                              u"http://images/downloadlock.gif/", u"lock.gif"}) {
+    const LinkPasses links(base);
+    EXPECT_FALSE(CanReplaceInOneScan(links.passes));
+    for (int round = 0; round < 500; ++round) {
+      const std::u16string text = RandomText(rng, round % 30);
+      ASSERT_EQ(ReplaceInTurn(text, links.passes), InTurn(text, links.passes));
+    }
+  }
+}
+
+TEST(CanReplaceInOneScan, RefusesPassesWhoseFindTextsCanOverlap) {
+  const std::vector<std::vector<Replacement>> refused = {
+      {{u"aa", u"x"}},                      // overlaps itself
+      {{u"ab", u"x"}, {u"bc", u"y"}},       // one runs into the other
+      {{u"abc", u"x"}, {u"b", u"y"}},       // one holds the other
+      {{u"ab", u""}, {u"cd", u"y"}},        // a removal before a later pass
+      {{u"ab", u"xc"}, {u"cd", u"y"}},      // an insertion that runs into a later find text
+  };
+  for (const auto& passes : refused) EXPECT_FALSE(CanReplaceInOneScan(passes));
+  EXPECT_TRUE(CanReplaceInOneScan(std::vector<Replacement>{{u"ab", u"x"}, {u"cd", u"y"}, {u"ef", u""}}));
+}
+
+}  // namespace
