@@ -116,6 +116,11 @@ void MountSite(httplib::Server& server, const Catalogue& catalogue, std::string 
     return httplib::Server::HandlerResponse::Handled;
   }));
 
+  // Lets scripts tell the stand-in site from another program on its port.
+  server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Server", "quillmere-demo-site");
+  });
+
   server.set_read_timeout(5, 0);
   server.set_write_timeout(5, 0);
   server.set_payload_max_length(64 * 1024);

@@ -55,6 +55,8 @@ TEST(Addresses, AreMatchedRegardlessOfLetterCase) {
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
   EXPECT_NE(res->body.find("Torrent Name"), std::string::npos);
+  // Scripts recognise the site by this header.
+  EXPECT_EQ(res->get_header_value("Server"), "quillmere-demo-site");
 }
 
 TEST(Details, ShowOneRowAndUnknownIdsGetNotFound) {
