@@ -270,7 +270,7 @@ class NetFaults : public ::testing::TestWithParam<FaultCase> {
   }
 };
 
-TEST_P(NetFaults, EndsInTimeWithTheResultOfAFailureAtThatPointAndLeavesNothingOpen) {
+TEST_P(NetFaults, EndsWithinItsTimeOut) {
   const FaultCase& c = GetParam();
   const int descriptorsBefore = OpenDescriptors();
 
