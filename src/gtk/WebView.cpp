@@ -14,27 +14,15 @@ using app::kTwipsPerPixel;
 
 namespace {
 
-constexpr char kScriptWorld[] = "quillmere";
-constexpr char kQueryHandler[] = "quillmereQuery";
 constexpr char kQueryFieldName[] = "query";
 
-// Runs in the main window's pages, in a script world of the program's own, and
-// reports the value of the search field whenever it may have changed: when the
-// page is ready, on every edit, and before anything can navigate (a submit, a
-// click, a key press). Form submissions that raise no event are covered by the
-// view's submit-form signal.
-constexpr char kQueryMirrorScript[] = R"JS(
+// Reads the search field of the page shown: its value as it stands, typed
+// text included, or null when the page has no such field.
+constexpr char kReadQueryScript[] = R"JS(
 (function () {
-  function report() {
-    var field = document.querySelector('[name="query"], [id="query"]');
-    var value = (field && typeof field.value === 'string') ? field.value : null;
-    window.webkit.messageHandlers.quillmereQuery.postMessage(value);
-  }
-  ['input', 'change', 'keydown', 'keyup', 'submit', 'click'].forEach(function (type) {
-    document.addEventListener(type, report, true);
-  });
-  report();
-})();
+  var field = document.querySelector('[name="query"], [id="query"]');
+  return (field && typeof field.value === 'string') ? field.value : null;
+})()
 )JS";
 
 bool IsDownloadFailed(WebKitDownload* download) {
@@ -71,9 +59,9 @@ GRefPtr<WebKitWebView> WebSession::NewResultsView() {
   return view;
 }
 
-GRefPtr<WebKitWebView> WebSession::NewMainView(WebKitUserContentManager* contentManager) {
-  auto view = GRefPtr<WebKitWebView>::Ref(WEBKIT_WEB_VIEW(g_object_new(
-      WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession_, "user-content-manager", contentManager, nullptr)));
+GRefPtr<WebKitWebView> WebSession::NewMainView() {
+  auto view = GRefPtr<WebKitWebView>::Ref(
+      WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession_, nullptr)));
   Configure(view.get());
   return view;
 }
@@ -123,33 +111,15 @@ void WebSession::OnDownloadFinished(WebKitDownload* download, gpointer self) {
 
 // --- WebViewAdapter ---
 
-WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind) : session_(session) {
-  if (kind == Kind::Main) {
-    contentManager_ = GRefPtr<WebKitUserContentManager>::Adopt(webkit_user_content_manager_new());
-    auto script = webkit_user_script_new_for_world(kQueryMirrorScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                   WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, kScriptWorld,
-                                                   nullptr, nullptr);
-    webkit_user_content_manager_add_script(contentManager_.get(), script);
-    webkit_user_script_unref(script);
-    webkit_user_content_manager_register_script_message_handler(contentManager_.get(), kQueryHandler, kScriptWorld);
-    const std::string signal = std::string("script-message-received::") + kQueryHandler;
-    messageSignalId_ = g_signal_connect(contentManager_.get(), signal.c_str(), G_CALLBACK(OnQueryMessage), this);
-    view_ = session.NewMainView(contentManager_.get());
-    signalIds_.push_back(g_signal_connect(view_.get(), "submit-form", G_CALLBACK(OnSubmitForm), this));
-  } else {
-    view_ = session.NewResultsView();
-  }
+WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
+    : session_(session), readsField_(kind == Kind::Main), alive_(std::make_shared<bool>(true)) {
+  view_ = kind == Kind::Main ? session.NewMainView() : session.NewResultsView();
   signalIds_.push_back(g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(OnDecidePolicy), this));
-  signalIds_.push_back(g_signal_connect(view_.get(), "load-changed", G_CALLBACK(OnLoadChanged), this));
 }
 
 WebViewAdapter::~WebViewAdapter() {
+  *alive_ = false;
   for (gulong id : signalIds_) g_signal_handler_disconnect(view_.get(), id);
-  if (messageSignalId_) {
-    g_signal_handler_disconnect(contentManager_.get(), messageSignalId_);
-    webkit_user_content_manager_unregister_script_message_handler(contentManager_.get(), kQueryHandler,
-                                                                  kScriptWorld);
-  }
 }
 
 void WebViewAdapter::Navigate2(const std::u16string& target) {
@@ -179,7 +149,7 @@ void WebViewAdapter::Close() {
 
 std::optional<std::u16string> WebViewAdapter::FieldValue(const std::u16string& name) {
   if (name != text::FromUtf8(kQueryFieldName)) return std::nullopt;
-  return queryMirror_;
+  return queryField_;
 }
 
 void WebViewAdapter::SetTop(float twips) {
@@ -230,14 +200,57 @@ gboolean WebViewAdapter::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* de
 bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWindow) {
   WebKitNavigationAction* action =
       webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-  WebKitURIRequest* request = webkit_navigation_action_get_request(action);
-  const std::string uri = webkit_uri_request_get_uri(request);
+  const std::string uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
 
   if (!newWindow && reissuedUri_ && *reissuedUri_ == uri) {
     reissuedUri_.reset();
     webkit_policy_decision_use(decision);
     return true;
   }
+  if (!readsField_) {
+    RunHandler(decision, newWindow);
+    return true;
+  }
+
+  // The main window's handler reads the search field, and WebKit answers
+  // scripts only asynchronously: the navigation waits, undecided, until the
+  // field's value is here, and then the handler runs all its steps in order.
+  struct Pending {
+    std::weak_ptr<bool> alive;
+    WebViewAdapter* self;
+    GRefPtr<WebKitPolicyDecision> decision;
+    bool newWindow;
+  };
+  auto* pending = new Pending{alive_, this, GRefPtr<WebKitPolicyDecision>::Ref(decision), newWindow};
+  webkit_web_view_evaluate_javascript(
+      view_.get(), kReadQueryScript, -1, nullptr, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+        GErrorPtr error;
+        auto value = GRefPtr<JSCValue>::Adopt(
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, error.Out()));
+        const auto alive = pending->alive.lock();
+        if (!alive || !*alive) {
+          webkit_policy_decision_ignore(pending->decision.get());
+          return;
+        }
+        WebViewAdapter* self = pending->self;
+        self->queryField_.reset();
+        if (value && !error && jsc_value_is_string(value.get())) {
+          GCharPtr utf8(jsc_value_to_string(value.get()));
+          self->queryField_ = text::FromUtf8(utf8 ? utf8.get() : "");
+        }
+        self->RunHandler(pending->decision.get(), pending->newWindow);
+      },
+      pending);
+  return true;
+}
+
+void WebViewAdapter::RunHandler(WebKitPolicyDecision* decision, bool newWindow) {
+  WebKitNavigationAction* action =
+      webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+  const std::string uri = webkit_uri_request_get_uri(request);
 
   // The handler may block on a fetch and open windows; the decision object
   // must outlive it.
@@ -247,13 +260,13 @@ bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWi
 
   if (cancel) {
     webkit_policy_decision_ignore(decision);
-    return true;
+    return;
   }
   GCharPtr scheme(g_uri_parse_scheme(uri.c_str()));
   if (scheme && g_ascii_strcasecmp(scheme.get(), "magnet") == 0) {
     webkit_policy_decision_ignore(decision);
     session_.Launcher().OpenUri(uri);
-    return true;
+    return;
   }
   if (newWindow) {
     // The program opens no windows but its own: a new-window navigation that
@@ -261,41 +274,9 @@ bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWi
     webkit_policy_decision_ignore(decision);
     reissuedUri_ = uri;
     webkit_web_view_load_request(view_.get(), request);
-    return true;
-  }
-  webkit_policy_decision_use(decision);
-  return true;
-}
-
-void WebViewAdapter::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
-  auto* self = static_cast<WebViewAdapter*>(data);
-  // A new document has no field until its script reports one.
-  if (event == WEBKIT_LOAD_COMMITTED) self->queryMirror_.reset();
-}
-
-void WebViewAdapter::OnQueryMessage(WebKitUserContentManager*, JSCValue* value, gpointer data) {
-  auto* self = static_cast<WebViewAdapter*>(data);
-  if (!jsc_value_is_string(value)) {
-    self->queryMirror_.reset();
     return;
   }
-  GCharPtr utf8(jsc_value_to_string(value));
-  self->queryMirror_ = text::FromUtf8(utf8 ? utf8.get() : "");
-}
-
-void WebViewAdapter::OnSubmitForm(WebKitWebView*, WebKitFormSubmissionRequest* request, gpointer data) {
-  auto* self = static_cast<WebViewAdapter*>(data);
-  GPtrArray* names = nullptr;
-  GPtrArray* values = nullptr;
-  if (webkit_form_submission_request_list_text_fields(request, &names, &values)) {
-    for (guint i = 0; i < names->len; ++i) {
-      if (g_strcmp0(static_cast<const char*>(g_ptr_array_index(names, i)), kQueryFieldName) == 0) {
-        self->queryMirror_ = text::FromUtf8(static_cast<const char*>(g_ptr_array_index(values, i)));
-        break;
-      }
-    }
-  }
-  webkit_form_submission_request_submit(request);
+  webkit_policy_decision_use(decision);
 }
 
 }  // namespace quillmere::gtk

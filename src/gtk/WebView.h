@@ -5,6 +5,7 @@
 
 #include <webkit/webkit.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,8 +30,8 @@ class WebSession {
 
   // A view for a results window, sharing the web process of the others.
   GRefPtr<WebKitWebView> NewResultsView();
-  // A view for the main window, whose pages report their search field.
-  GRefPtr<WebKitWebView> NewMainView(WebKitUserContentManager* contentManager);
+  // A view for the main window.
+  GRefPtr<WebKitWebView> NewMainView();
 
   // Files whose download finished, in order; kept for the tests.
   const std::vector<std::string>& FinishedDownloads() const { return finished_; }
@@ -76,24 +77,25 @@ class WebViewAdapter final : public app::BrowserView {
  private:
   static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                  gpointer self);
-  static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
-  static void OnQueryMessage(WebKitUserContentManager*, JSCValue* value, gpointer self);
-  static void OnSubmitForm(WebKitWebView*, WebKitFormSubmissionRequest* request, gpointer self);
   bool DecideNavigation(WebKitPolicyDecision* decision, bool newWindow);
+  void RunHandler(WebKitPolicyDecision* decision, bool newWindow);
   void PlaceView();
 
   WebSession& session_;
-  GRefPtr<WebKitUserContentManager> contentManager_;
   GRefPtr<WebKitWebView> view_;
   QuillmereViewHost* host_ = nullptr;
   BeforeNavigate2Handler handler_;
   std::vector<gulong> signalIds_;
-  gulong messageSignalId_ = 0;
+  // Whether navigations read the page's search field first (main window).
+  bool readsField_;
+  // Tells a field read that is still under way whether this adapter lives.
+  std::shared_ptr<bool> alive_;
 
   float top_ = 0, left_ = 0, width_ = 0, height_ = 0;
   std::u16string written_;
-  // The search field as the page last reported it; nullopt when it has none.
-  std::optional<std::u16string> queryMirror_;
+  // The search field as it stood when the navigation being decided began;
+  // nullopt when the page has none.
+  std::optional<std::u16string> queryField_;
   // A new-window navigation that was let through and is being loaded here;
   // its second policy decision is not raised again.
   std::optional<std::string> reissuedUri_;

@@ -61,11 +61,13 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
   // The default size covers the content area only; GTK adds the title bar.
   gtk_window_set_default_size(window_.get(), style.clientWidth, style.clientHeight);
 
-  destroyId_ = g_signal_connect(window_.get(), "destroy", G_CALLBACK(OnDestroy), this);
+  // GTK 4 destroys a closed window by dropping its own reference, which is
+  // not the last while this adapter holds one; closing is the moment to tell.
+  closeRequestId_ = g_signal_connect(window_.get(), "close-request", G_CALLBACK(OnCloseRequest), this);
 }
 
 WindowAdapter::~WindowAdapter() {
-  if (destroyId_) g_signal_handler_disconnect(window_.get(), destroyId_);
+  g_signal_handler_disconnect(window_.get(), closeRequestId_);
   if (!closed_) {
     quillmere_view_host_set_size_func(host_.get(), nullptr, nullptr);
     gtk_window_destroy(window_.get());
@@ -78,6 +80,23 @@ void WindowAdapter::SetCaption(const std::u16string& caption) {
 
 void WindowAdapter::Show() {
   if (closed_ || gtk_widget_get_visible(GTK_WIDGET(window_.get()))) return;
+  if (!sized_) {
+    sized_ = true;
+    // GTK's default size covers the title bar and the frame that GTK draws
+    // itself; what is fixed is the content area, so add what they take, as
+    // measured once the window has its decorations.
+    GtkWidget* window = GTK_WIDGET(window_.get());
+    gtk_widget_realize(window);
+    int windowWidth = 0, windowHeight = 0, hostWidth = 0, hostHeight = 0, unused = 0;
+    gtk_widget_measure(window, GTK_ORIENTATION_HORIZONTAL, -1, &unused, &windowWidth, nullptr, nullptr);
+    gtk_widget_measure(window, GTK_ORIENTATION_VERTICAL, windowWidth, &unused, &windowHeight, nullptr, nullptr);
+    gtk_widget_measure(GTK_WIDGET(host_.get()), GTK_ORIENTATION_HORIZONTAL, -1, &unused, &hostWidth, nullptr,
+                       nullptr);
+    gtk_widget_measure(GTK_WIDGET(host_.get()), GTK_ORIENTATION_VERTICAL, -1, &unused, &hostHeight, nullptr,
+                       nullptr);
+    gtk_window_set_default_size(window_.get(), style_.clientWidth + (windowWidth - hostWidth),
+                                style_.clientHeight + (windowHeight - hostHeight));
+  }
   gtk_window_present(window_.get());
 }
 
@@ -122,8 +141,14 @@ void WindowAdapter::OnHostSize(int, int, gpointer data) {
   if (self->resizeHandler_) self->resizeHandler_();
 }
 
-void WindowAdapter::OnDestroy(GtkWidget*, gpointer data) {
+gboolean WindowAdapter::OnCloseRequest(GtkWindow*, gpointer data) {
   auto* self = static_cast<WindowAdapter*>(data);
+  self->NoteClosed();
+  return FALSE;
+}
+
+void WindowAdapter::NoteClosed() {
+  WindowAdapter* self = this;
   if (self->closed_) return;
   self->closed_ = true;
   quillmere_view_host_set_size_func(self->host_.get(), nullptr, nullptr);

@@ -42,7 +42,8 @@ class WindowAdapter final : public app::Window {
 
  private:
   static void OnHostSize(int width, int height, gpointer self);
-  static void OnDestroy(GtkWidget*, gpointer self);
+  static gboolean OnCloseRequest(GtkWindow*, gpointer self);
+  void NoteClosed();
 
   GRefPtr<GtkWindow> window_;
   GRefPtr<QuillmereViewHost> host_;
@@ -52,7 +53,8 @@ class WindowAdapter final : public app::Window {
   WindowStyle style_;
   ResizeHandler resizeHandler_;
   std::function<void()> onClosed_;
-  gulong destroyId_ = 0;
+  gulong closeRequestId_ = 0;
+  bool sized_ = false;
   bool closed_ = false;
 };
 
