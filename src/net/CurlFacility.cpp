@@ -188,6 +188,12 @@ class Transfer {
     return true;
   }
 
+  int64_t AnnouncedLength() const {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) return -1;
+    return static_cast<int64_t>(length);
+  }
+
   bool Read(char* buffer, uint32_t size, uint32_t& count) {
     count = 0;
     if (!started_) return false;
@@ -430,5 +436,11 @@ bool CurlFacility::Read(Handle request, char* buffer, uint32_t size, uint32_t& c
 }
 
 void CurlFacility::Close(Handle handle) { objects_.erase(handle); }
+
+int64_t CurlFacility::BodyLengthHint(Handle request) {
+  const Object* object = Find(request);
+  if (object == nullptr || object->kind != Object::Kind::Request) return -1;
+  return object->transfer->AnnouncedLength();
+}
 
 }  // namespace ModINET

@@ -54,6 +54,7 @@ class CurlFacility : public HttpFacility {
   bool QueryContentType(Handle request, char* buffer, uint32_t size) override;
   bool Read(Handle request, char* buffer, uint32_t size, uint32_t& count) override;
   void Close(Handle handle) override;
+  int64_t BodyLengthHint(Handle request) override;
 
  private:
   struct Object;

@@ -45,6 +45,10 @@ class HttpFacility {
   // `count`; a count of 0 on success means the body is exhausted.
   virtual bool Read(Handle request, char* buffer, uint32_t size, uint32_t& count) = 0;
   virtual void Close(Handle handle) = 0;
+
+  // The length that the response announces for its body, or -1 when it names
+  // none. Only a hint for reserving memory: the reads decide what the body is.
+  virtual int64_t BodyLengthHint(Handle /*request*/) { return -1; }
 };
 
 // Owns one handle of a facility and closes it once, when it goes out of scope.

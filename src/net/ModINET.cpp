@@ -17,6 +17,7 @@ using quillmere::text::FromCodePage;
 using quillmere::text::ToCodePage;
 
 constexpr uint32_t kContentTypeBufferSize = 255;
+constexpr int64_t kMaxReservedChars = int64_t{16} * 1024 * 1024;
 
 Service ServiceFor(Scheme scheme) {
   switch (scheme) {
@@ -90,6 +91,11 @@ std::u16string FetchPage(HttpFacility& facility, const std::u16string& url, std:
   contentType = QueryContentType(facility, request.get());
 
   std::u16string result;
+  // Growing a page of megabytes step by step costs more than converting it.
+  // The announced length is trusted only up to a bound, so that a lying
+  // header cannot make the fetch reserve a great deal of memory.
+  if (const int64_t announced = facility.BodyLengthHint(request.get()); announced > 0)
+    result.reserve(static_cast<size_t>(std::min<int64_t>(announced, kMaxReservedChars)));
   const uint32_t size = static_cast<uint32_t>(std::max<int32_t>(bufferSize, 1));
   std::vector<char> buffer(size);
   for (;;) {

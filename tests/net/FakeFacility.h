@@ -25,6 +25,7 @@ class FakeFacility : public ModINET::HttpFacility {
   std::vector<std::string> chunks{"<html>", "body", "</html>"};
   size_t readsBeforeFailure = SIZE_MAX;  // successful reads before the read that fails
   std::optional<std::string> contentType = std::string("text/html");
+  int64_t lengthHint = -1;
 
   // Record.
   std::vector<std::string> calls;
@@ -100,6 +101,7 @@ class FakeFacility : public ModINET::HttpFacility {
     std::memcpy(buffer, chunk.data(), count);
     return true;
   }
+  int64_t BodyLengthHint(ModINET::Handle) override { return lengthHint; }
   void Close(ModINET::Handle handle) override {
     calls.push_back("Close");
     closed.push_back(handle);

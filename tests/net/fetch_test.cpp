@@ -184,6 +184,15 @@ TEST(FetchBody, BytesAreDecodedFromTheCodePageAndNulsKept) {
   EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), std::u16string(u"\u20AC caf\u00E9a\0b", 9));
 }
 
+TEST(FetchBody, AnnouncedLengthDoesNotDecideTheBody) {
+  for (int64_t hint : {int64_t{-1}, int64_t{0}, int64_t{3}, int64_t{1} << 40}) {
+    FakeFacility fake;
+    fake.lengthHint = hint;
+    std::u16string type;
+    EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), u"<html>body</html>") << hint;
+  }
+}
+
 TEST(FetchBody, EmptyBodyYieldsEmptyTextButSetsTheType) {
   FakeFacility fake;
   fake.chunks = {};
