@@ -97,7 +97,7 @@ bool EnvironmentNamesProxy(std::string_view url) {
 // moves on only inside Drive.
 class Transfer {
  public:
-  Transfer(const Timeouts& timeouts) : timeouts_(timeouts) {}
+  explicit Transfer(const Timeouts& timeouts) : timeouts_(timeouts) {}
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {

@@ -103,6 +103,7 @@ TEST_F(Loopback, GetWithDataPutsItIntoTheQuery) {
 struct TypeCase {
   std::string headers;
   std::u16string expected;
+  friend void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.headers.size() << " header bytes"; }
 };
 
 class ResponseContentType : public Loopback, public ::testing::WithParamInterface<TypeCase> {};

@@ -84,6 +84,7 @@ struct DirectCase {
   std::u16string url;
   std::u16string postData;
   ModINET::Service service;
+  friend void PrintTo(const DirectCase& c, std::ostream* os) { *os << quillmere::text::ToCodePage(c.url); }
 };
 
 class DirectRequest : public ::testing::TestWithParam<DirectCase> {};
@@ -114,6 +115,7 @@ struct FailureCase {
   Op failing;
   std::u16string postData;
   std::vector<ModINET::Handle> closed;
+  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FailureTable : public ::testing::TestWithParam<FailureCase> {};
@@ -233,6 +235,7 @@ TEST(FetchUrl, UnsplittableUrlsOpenNothing) {
 struct TypeCase {
   std::optional<std::string> header;
   std::u16string expected;
+  friend void PrintTo(const TypeCase& c, std::ostream* os) { *os << (c.header ? c.header->size() : 0) << " bytes"; }
 };
 
 class ContentTypeTable : public ::testing::TestWithParam<TypeCase> {};

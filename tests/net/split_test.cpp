@@ -19,6 +19,7 @@ struct GoodCase {
   std::string host;
   int32_t port;
   std::string user, password, path, extra;
+  friend void PrintTo(const GoodCase& c, std::ostream* os) { *os << c.url; }
 };
 
 class SplitGood : public ::testing::TestWithParam<GoodCase> {};
@@ -73,6 +74,7 @@ struct LimitCase {
   const char* name;
   std::string (*build)(size_t length);
   size_t limit;
+  friend void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SplitLimits : public ::testing::TestWithParam<LimitCase> {};
