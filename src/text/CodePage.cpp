@@ -1,7 +1,12 @@
 #include "text/CodePage.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quillmere::text {
 namespace {
@@ -51,9 +56,27 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 void AppendFromCodePage(std::u16string& out, std::string_view bytes) {
   const size_t old = out.size();
+  // Grow geometrically: the fetcher appends a page chunk by chunk.
+  if (out.capacity() < old + bytes.size()) out.reserve(std::max(old + bytes.size(), 2 * out.capacity()));
   out.resize(old + bytes.size());
   char16_t* dst = out.data() + old;
-  for (unsigned char b : bytes) *dst++ = kDecode[b];
+  const auto* src = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Pages are mostly ASCII, which maps to itself: sixteen bytes at a time are
+  // widened unless one of them needs the table.
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= bytes.size(); i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    if (_mm_movemask_epi8(block) != 0) {
+      for (size_t k = 0; k < 16; ++k) dst[i + k] = kDecode[src[i + k]];
+      continue;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_unpacklo_epi8(block, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_unpackhi_epi8(block, zero));
+  }
+#endif
+  for (; i < bytes.size(); ++i) dst[i] = kDecode[src[i]];
 }
 
 std::u16string FromCodePage(std::string_view bytes) {
