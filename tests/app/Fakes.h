@@ -1,5 +1,5 @@
 // Fake views, windows and a fake fetcher that record what the window logic
-// does to them, in one shared log, so that tests can check the order of steps.
+// does to them in one shared log, so that tests can check the order of steps.
 #pragma once
 
 #include <map>
@@ -15,7 +15,6 @@
 namespace quillmere::app::testing {
 
 using Log = std::vector<std::string>;
-
 inline std::string Narrow(std::u16string_view text) { return text::ToUtf8(text); }
 
 class FakeView : public BrowserView {
@@ -23,55 +22,47 @@ class FakeView : public BrowserView {
   FakeView(std::string name, Log& log) : name_(std::move(name)), log_(log) {}
 
   void SetBeforeNavigate2Handler(BeforeNavigate2Handler handler) override { handler_ = std::move(handler); }
+  // Like the real view, a navigation that the program starts raises the event.
   void Navigate2(const std::u16string& target) override {
     log_.push_back(name_ + ".Navigate2 " + Narrow(target));
-    navigations.push_back(target);
-    // Like the real view, a navigation the program starts raises the event.
-    bool cancel = false;
-    if (handler_) handler_(target, cancel);
-    if (!cancel) location = target;
+    UserNavigates(target);
   }
   void Open() override {
     log_.push_back(name_ + ".Open");
-    writing = true;
-    written.clear();
     writes.clear();
   }
   void Write(std::u16string_view text) override {
     log_.push_back(name_ + ".Write");
-    if (writing) writes.emplace_back(text);
+    writes.emplace_back(text);
   }
-  void Close() override {
-    log_.push_back(name_ + ".Close");
-    writing = false;
-    for (const std::u16string& w : writes) written += w;
-  }
+  void Close() override { log_.push_back(name_ + ".Close"); }
   std::optional<std::u16string> FieldValue(const std::u16string& name) override {
     log_.push_back(name_ + ".FieldValue " + Narrow(name));
-    auto it = fields.find(name);
-    if (it == fields.end()) return std::nullopt;
-    return it->second;
+    const auto it = fields.find(name);
+    return it == fields.end() ? std::nullopt : std::optional(it->second);
   }
-  void SetTop(float twips) override { top = twips; }
-  void SetLeft(float twips) override { left = twips; }
-  void SetWidth(float twips) override { width = twips; }
-  void SetHeight(float twips) override { height = twips; }
+  void SetTop(float twips) override { bounds[0] = twips; }
+  void SetLeft(float twips) override { bounds[1] = twips; }
+  void SetWidth(float twips) override { bounds[2] = twips; }
+  void SetHeight(float twips) override { bounds[3] = twips; }
 
-  // A navigation that the user starts in the view, e.g. by clicking a link.
+  // A navigation, e.g. a click on a link; returns whether it was cancelled.
   bool UserNavigates(const std::u16string& url) {
     bool cancel = false;
     if (handler_) handler_(url, cancel);
     if (!cancel) location = url;
     return cancel;
   }
+  std::u16string Written() const {
+    std::u16string all;
+    for (const std::u16string& w : writes) all += w;
+    return all;
+  }
 
   std::map<std::u16string, std::u16string> fields;
-  std::vector<std::u16string> navigations;
   std::u16string location;
   std::vector<std::u16string> writes;
-  std::u16string written;
-  bool writing = false;
-  float top = -1, left = -1, width = -1, height = -1;
+  float bounds[4] = {-1, -1, -1, -1};  // top, left, width, height
 
  private:
   std::string name_;
@@ -85,17 +76,17 @@ class FakeWindow : public Window {
       : name_(std::move(name)), log_(log), width_(width), height_(height) {}
 
   void SetResizeHandler(ResizeHandler handler) override { resize_ = std::move(handler); }
-  void SetCaption(const std::u16string& caption) override {
-    log_.push_back(name_ + ".Caption " + Narrow(caption));
-    this->caption = caption;
+  void SetCaption(const std::u16string& text) override {
+    log_.push_back(name_ + ".Caption " + Narrow(text));
+    caption = text;
   }
   void Show() override {
     log_.push_back(name_ + ".Show");
     ++shows;
   }
-  void SetMousePointer(int pointer) override {
-    log_.push_back(name_ + ".MousePointer " + std::to_string(pointer));
-    this->pointer = pointer;
+  void SetMousePointer(int shape) override {
+    log_.push_back(name_ + ".MousePointer " + std::to_string(shape));
+    pointer = shape;
   }
   float Width() const override { return width_; }
   float Height() const override { return height_; }
@@ -118,8 +109,8 @@ class FakeWindow : public Window {
   ResizeHandler resize_;
 };
 
-// Makes results windows named R1, R2, ... on fakes and keeps them alive, as
-// the toolkit's registry does.
+// Makes results windows R1, R2, ... and keeps them alive, as the toolkit's
+// registry does.
 class FakeFactory : public ResultsWindowFactory {
  public:
   FakeFactory(Log& log, PageFetcher fetcher) : log_(log), fetcher_(std::move(fetcher)) {}
@@ -144,29 +135,23 @@ class FakeFactory : public ResultsWindowFactory {
   PageFetcher fetcher_;
 };
 
-// Answers every fetch with `page` and records what it was asked.
+// Answers every fetch with `page` and records the arguments.
 struct FakeFetcher {
-  struct Call {
-    std::u16string url;
-    std::u16string postData;
-    int32_t bufferSize;
-    int32_t mode;
-  };
-
   explicit FakeFetcher(Log& log) : log_(log) {}
 
   PageFetcher AsFetcher() {
     return [this](const std::u16string& url, std::u16string& contentType, const std::u16string& postData,
                   int32_t bufferSize, int32_t mode) {
-      log_.push_back("fetch " + Narrow(url));
-      calls.push_back({url, postData, bufferSize, mode});
+      log_.push_back("fetch " + Narrow(url) + " [" + Narrow(postData) + "] " + std::to_string(bufferSize) + " " +
+                     std::to_string(mode));
+      urls.push_back(url);
       contentType = u"text/html";
       return page;
     };
   }
 
   std::u16string page;
-  std::vector<Call> calls;
+  std::vector<std::u16string> urls;
 
  private:
   Log& log_;
