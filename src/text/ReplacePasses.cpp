@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "text/Scan.h"
 #include "text/Text.h"
 
 namespace quillmere::text {
@@ -74,89 +72,87 @@ Key ChooseKey(std::u16string_view find) {
   return key;
 }
 
-// Makes every pass in one scan. Eight positions at a time are tested for the
-// key characters of all find texts; only where one stands is a find text
-// compared in full. Find texts cannot overlap (CanReplaceInOneScan), so the
-// matches, written out by increasing start, give what the passes in turn give.
-std::u16string InOneScan(std::u16string_view text, std::span<const Replacement> passes) {
-  std::u16string out;
-  out.reserve(text.size() + text.size() / 4);
-
-  std::array<Key, kMaxPasses> keys{};
-  std::array<char16_t, kMaxPasses> distinct{};
-  size_t distinctCount = 0;
-  size_t maxOffset = 0;
-  for (size_t k = 0; k < passes.size(); ++k) {
-    keys[k] = ChooseKey(passes[k].find);
-    maxOffset = std::max(maxOffset, keys[k].offset);
-    if (std::find(distinct.begin(), distinct.begin() + distinctCount, keys[k].c) == distinct.begin() + distinctCount)
-      distinct[distinctCount++] = keys[k].c;
+// Makes every pass in one scan: the text is scanned for the key characters of
+// all find texts at once, and a find text is compared in full only where its
+// key stands. Find texts cannot overlap (CanReplaceInOneScan), so the matches,
+// written out by increasing start, give what the passes in turn give.
+class OneScan {
+ public:
+  OneScan(std::u16string_view text, std::span<const Replacement> passes) : text_(text), passes_(passes) {
+    for (size_t k = 0; k < passes.size(); ++k) {
+      keys_[k] = ChooseKey(passes[k].find);
+      maxOffset_ = std::max(maxOffset_, keys_[k].offset);
+      size_t slot = distinct_.find(keys_[k].c);
+      if (slot == std::u16string::npos) {
+        slot = distinct_.size();
+        distinct_.push_back(keys_[k].c);
+      }
+      passesByKey_[slot][passCountByKey_[slot]++] = static_cast<uint8_t>(k);
+    }
+    out_.reserve(text.size() + text.size() / 4);
   }
 
+  std::u16string Run() && {
+    scan::ForEachKey(text_, distinct_, &OneScan::OnKey, this);
+    EmitBefore(std::numeric_limits<size_t>::max());
+    out_.append(text_.data() + copied_, text_.size() - copied_);
+    return std::move(out_);
+  }
+
+ private:
   struct Match {
     size_t start;
     size_t pass;
   };
-  // A match is found at its key, which may lie up to maxOffset characters
-  // into it, so matches wait here until the scan has passed every position
-  // that could reveal one starting earlier.
-  std::vector<Match> pending;
-  size_t copied = 0;  // text before this has been written out
-  auto emitUpTo = [&](size_t scanned) {
-    size_t n = 0;
-    for (; n < pending.size() && pending[n].start + maxOffset < scanned; ++n) {
-      const Match& m = pending[n];
-      out.append(text.data() + copied, m.start - copied);
-      out.append(passes[m.pass].replacement);
-      copied = m.start + passes[m.pass].find.size();
-    }
-    if (n > 0) pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
-  };
-  auto checkKeyAt = [&](size_t i) {
-    for (size_t k = 0; k < passes.size(); ++k) {
-      if (keys[k].c != text[i] || i < keys[k].offset) continue;
-      const size_t start = i - keys[k].offset;
-      const std::u16string_view find = passes[k].find;
-      if (start + find.size() > text.size() || text[start] != find[0] ||
-          std::memcmp(text.data() + start, find.data(), find.size() * sizeof(char16_t)) != 0)
+
+  static void OnKey(void* context, size_t at) {
+    auto* self = static_cast<OneScan*>(context);
+    // Keys come in increasing order, so no match still to be found can start
+    // before this key's position less the largest key offset.
+    if (!self->pending_.empty()) self->EmitBefore(at >= self->maxOffset_ ? at - self->maxOffset_ : 0);
+    self->CheckKeyAt(at);
+  }
+
+  void CheckKeyAt(size_t at) {
+    const size_t slot = distinct_.find(text_[at]);
+    for (size_t n = 0; n < passCountByKey_[slot]; ++n) {
+      const size_t k = passesByKey_[slot][n];
+      if (at < keys_[k].offset) continue;
+      const size_t start = at - keys_[k].offset;
+      const std::u16string_view find = passes_[k].find;
+      if (start + find.size() > text_.size() ||
+          std::memcmp(text_.data() + start, find.data(), find.size() * sizeof(char16_t)) != 0)
         continue;
       // Keep the few waiting matches ordered by start.
-      auto at = pending.end();
-      while (at != pending.begin() && (at - 1)->start > start) --at;
-      pending.insert(at, {start, k});
+      auto it = pending_.end();
+      while (it != pending_.begin() && (it - 1)->start > start) --it;
+      pending_.insert(it, {start, k});
     }
-  };
+  }
 
-  size_t pos = 0;
-#if defined(__SSE2__)
-  // Up to four key characters are tested without a loop; unused slots repeat
-  // the first key, which changes nothing.
-  __m128i wanted[kMaxPasses];
-  for (size_t k = 0; k < kMaxPasses; ++k)
-    wanted[k] = _mm_set1_epi16(static_cast<short>(distinct[k < distinctCount ? k : 0]));
-  const char16_t* data = text.data();
-  while (pos + 8 <= text.size()) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
-    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(block, wanted[0]), _mm_cmpeq_epi16(block, wanted[1])),
-                               _mm_or_si128(_mm_cmpeq_epi16(block, wanted[2]), _mm_cmpeq_epi16(block, wanted[3])));
-    for (size_t k = 4; k < distinctCount; ++k) hit = _mm_or_si128(hit, _mm_cmpeq_epi16(block, wanted[k]));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)) & 0x5555u;
-    while (mask != 0) {
-      checkKeyAt(pos + static_cast<size_t>(__builtin_ctz(mask)) / 2);
-      mask &= mask - 1;
+  void EmitBefore(size_t limit) {
+    size_t n = 0;
+    for (; n < pending_.size() && pending_[n].start < limit; ++n) {
+      const Match& m = pending_[n];
+      out_.append(text_.data() + copied_, m.start - copied_);
+      out_.append(passes_[m.pass].replacement);
+      copied_ = m.start + passes_[m.pass].find.size();
     }
-    pos += 8;
-    if (!pending.empty()) emitUpTo(pos);
+    if (n > 0) pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
   }
-#endif
-  for (; pos < text.size(); ++pos) {
-    checkKeyAt(pos);
-    emitUpTo(pos + 1);
-  }
-  emitUpTo(std::numeric_limits<size_t>::max() - maxOffset);
-  out.append(text.data() + copied, text.size() - copied);
-  return out;
-}
+
+  std::u16string_view text_;
+  std::span<const Replacement> passes_;
+  std::array<Key, kMaxPasses> keys_{};
+  std::u16string distinct_;
+  // For each distinct key, the passes keyed on it.
+  std::array<std::array<uint8_t, kMaxPasses>, kMaxPasses> passesByKey_{};
+  std::array<size_t, kMaxPasses> passCountByKey_{};
+  size_t maxOffset_ = 0;
+  std::vector<Match> pending_;
+  std::u16string out_;
+  size_t copied_ = 0;  // text before this has been written out
+};
 
 }  // namespace
 
@@ -177,7 +173,7 @@ bool CanReplaceInOneScan(std::span<const Replacement> passes) {
 
 std::u16string ReplaceInTurn(std::u16string_view text, std::span<const Replacement> passes) {
   if (passes.empty()) return std::u16string(text);
-  return CanReplaceInOneScan(passes) ? InOneScan(text, passes) : InTurn(text, passes);
+  return CanReplaceInOneScan(passes) ? OneScan(text, passes).Run() : InTurn(text, passes);
 }
 
 }  // namespace quillmere::text

@@ -3,46 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "text/Scan.h"
 
 namespace quillmere::text {
 
 size_t Searcher::FindIn(std::u16string_view text, size_t from) const {
-  const size_t len = pattern_.size();
   if (from > text.size()) return std::u16string_view::npos;
-  if (len == 0) return from;
-  if (text.size() - from < len) return std::u16string_view::npos;
-  const char16_t* data = text.data();
-  const char16_t* pat = pattern_.data();
-  const char16_t first = pat[0];
-  const char16_t last = pat[len - 1];
-  const size_t end = text.size() - len;  // last possible start
-  size_t pos = from;
-#if defined(__SSE2__)
-  const __m128i wantFirst = _mm_set1_epi16(static_cast<short>(first));
-  const __m128i wantLast = _mm_set1_epi16(static_cast<short>(last));
-  while (pos + 8 <= end + 1) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos + len - 1));
-    unsigned mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, wantFirst), _mm_cmpeq_epi16(b, wantLast))));
-    mask &= 0x5555u;  // one bit per 16-bit lane
-    while (mask != 0) {
-      const size_t at = pos + static_cast<size_t>(__builtin_ctz(mask)) / 2;
-      if (std::memcmp(data + at + 1, pat + 1, (len > 1 ? len - 2 : 0) * sizeof(char16_t)) == 0) return at;
-      mask &= mask - 1;
-    }
-    pos += 8;
-  }
-#endif
-  for (; pos <= end; ++pos) {
-    if (data[pos] == first && data[pos + len - 1] == last &&
-        std::memcmp(data + pos, pat, len * sizeof(char16_t)) == 0)
-      return pos;
-  }
-  return std::u16string_view::npos;
+  if (pattern_.empty()) return from;
+  return scan::FindPattern(text, from, pattern_);
 }
 
 int32_t Find(int32_t start, std::u16string_view text, std::u16string_view pattern) {
