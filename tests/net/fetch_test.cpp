@@ -1,12 +1,17 @@
-// The fetcher's steps against the recording fake: which calls it makes in
-// which order, with what, and what every failure leaves behind.
+// The fetcher against a recording fake facility: the calls on each path with
+// their arguments, what every failing step leaves behind, and how the body and
+// the Content-Type come back.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "FakeFacility.h"
 #include "net/ModINET.h"
 #include "net/Site.h"
 #include "text/CodePage.h"
@@ -14,253 +19,210 @@
 namespace {
 
 using ModINET::FetchPage;
-using nettest::FakeFacility;
-using nettest::Op;
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
+using ModINET::Handle;
+using quillmere::text::ToCodePage;
+using std::string_view;
+using Log = std::vector<std::string>;
+
+// Serves a scripted response, logs every call as "Name(arg,...)" and fails
+// call number `failingCall` (from 0) of the operation named `failing`.
+// Handles: 1 the root, 2 the connection, 3 the request.
+class FakeFacility : public ModINET::HttpFacility {
+ public:
+  std::string failing;
+  int failingCall = 0;
+  std::vector<std::string> chunks{"<html>", "body", "</html>"};
+  std::optional<std::string> contentType = "text/html";
+  int64_t lengthHint = -1;
+  Log log;
+
+  bool Split(string_view url, ModINET::UrlParts& parts) override {
+    return Call("Split", url) && ModINET::SplitUrl(url, parts);
+  }
+  Handle OpenRoot(string_view agent) override { return Call("OpenRoot", agent) ? 1 : 0; }
+  Handle Connect(Handle root, string_view host, int32_t port, string_view user, string_view password,
+                 ModINET::Service service) override {
+    return Call("Connect", root, host, port, user, password, static_cast<int>(service)) ? 2 : 0;
+  }
+  Handle OpenRequest(Handle connection, string_view verb, string_view path, string_view version,
+                     string_view referrer, uint32_t flags) override {
+    return Call("OpenRequest", connection, verb, path, version, referrer, Flags(flags)) ? 3 : 0;
+  }
+  bool SendRequest(Handle request, string_view headers, string_view body) override {
+    return Call("SendRequest", request, headers, body);
+  }
+  Handle OpenUrl(Handle root, string_view url, uint32_t flags) override {
+    return Call("OpenUrl", root, url, Flags(flags)) ? 3 : 0;
+  }
+  bool QueryContentType(Handle request, char* buffer, uint32_t size) override {
+    if (!Call("QueryContentType", request, size) || !contentType || contentType->size() >= size) return false;
+    std::memcpy(buffer, contentType->c_str(), contentType->size() + 1);
+    return true;
+  }
+  bool Read(Handle request, char* buffer, uint32_t size, uint32_t& count) override {
+    count = 0;
+    if (!Call("Read", request, size)) return false;
+    if (reads_ < chunks.size()) {
+      const std::string& chunk = chunks[reads_++];
+      count = static_cast<uint32_t>(std::min<size_t>(chunk.size(), size));
+      std::memcpy(buffer, chunk.data(), count);
+    }
+    return true;
+  }
+  void Close(Handle handle) override { Call("Close", handle); }
+  int64_t BodyLengthHint(Handle) override { return lengthHint; }
+
+ private:
+  static std::string Flags(uint32_t f) {
+    return std::string(f & ModINET::kFlagReload ? "R" : "") + (f & ModINET::kFlagSecure ? "S" : "") +
+           (f & ~(ModINET::kFlagReload | ModINET::kFlagSecure) ? "?" : "");
+  }
+  template <typename... Args>
+  bool Call(const std::string& name, const Args&... args) {
+    std::ostringstream line;
+    const char* separator = "";
+    line << name << '(';
+    ((line << separator << args, separator = ","), ...);
+    log.push_back(line.str() + ')');
+    return !(name == failing && calls_[name]++ == failingCall);
+  }
+  std::map<std::string, int> calls_;
+  size_t reads_ = 0;
+};
 
 const std::u16string kUrl = u"http://site.test:8080/search.asp?query=dune&mode=1";
-const std::u16string kCallerType = u"caller's value";
+const std::u16string kCaller = u"caller's value";
+const std::string kRef = ToCodePage(quillmere::site::SiteHost);
+const Log kCloses{"Close(3)", "Close(2)", "Close(1)"};
 
-std::vector<std::string> Calls(std::initializer_list<const char*> names) { return {names.begin(), names.end()}; }
-
-TEST(FetchPaths, PlainCallMakesTheDirectRequestOfTheWholeUrl) {
-  FakeFacility fake;
-  std::u16string type = kCallerType;
-  EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), u"<html>body</html>");
-  EXPECT_EQ(type, u"text/html");
-  EXPECT_EQ(fake.calls, Calls({"Split", "OpenRoot", "Connect", "OpenUrl", "QueryContentType", "Read", "Read",
-                               "Read", "Read", "Close", "Close", "Close"}));
-  EXPECT_THAT(fake.closed, ElementsAre(FakeFacility::kRequest, FakeFacility::kConnection, FakeFacility::kRoot));
-  EXPECT_EQ(fake.url, "http://site.test:8080/search.asp?query=dune&mode=1");
-  EXPECT_EQ(fake.agent, quillmere::text::ToCodePage(quillmere::site::UserAgent));
-  EXPECT_EQ(fake.host, "site.test");
-  EXPECT_EQ(fake.port, 8080);
-  EXPECT_EQ(fake.service, ModINET::Service::Http);
-  EXPECT_NE(fake.flags & ModINET::kFlagReload, 0u);
-}
-
-TEST(FetchPaths, PostSendsTheDataAsBodyWithRefererAndContentType) {
-  FakeFacility fake;
-  std::u16string type = kCallerType;
-  EXPECT_EQ(FetchPage(fake, kUrl, type, u" a=1&b=2 ", 1024, 1), u"<html>body</html>");
-  EXPECT_EQ(fake.calls, Calls({"Split", "OpenRoot", "Connect", "OpenRequest", "SendRequest", "QueryContentType",
-                               "Read", "Read", "Read", "Read", "Close", "Close", "Close"}));
-  EXPECT_THAT(fake.closed, ElementsAre(FakeFacility::kRequest, FakeFacility::kConnection, FakeFacility::kRoot));
-  EXPECT_EQ(fake.verb, "POST");
-  EXPECT_EQ(fake.path, "/search.asp");  // the URL's own query is not sent on this path
-  EXPECT_EQ(fake.version, "HTTP/1.1");
-  EXPECT_EQ(fake.referrer, quillmere::text::ToCodePage(quillmere::site::SiteHost));
-  EXPECT_EQ(fake.headers, "Content-Type: text/html");
-  EXPECT_EQ(fake.body, " a=1&b=2 ");  // trimmed only to decide, sent as given
-  EXPECT_EQ(fake.flags, ModINET::kFlagReload);
-}
-
-class GetWithData : public ::testing::TestWithParam<int32_t> {};
-
-TEST_P(GetWithData, AnyOtherModeAppendsTheUntrimmedDataToThePath) {
-  FakeFacility fake;
-  std::u16string type;
-  FetchPage(fake, u"http://site.test/search.asp", type, u" q=x ", 1024, GetParam());
-  EXPECT_EQ(fake.verb, "GET");
-  EXPECT_EQ(fake.path, "/search.asp? q=x ");
-  EXPECT_EQ(fake.headers, "");
-  EXPECT_EQ(fake.body, "");
-  EXPECT_EQ(fake.referrer, quillmere::text::ToCodePage(quillmere::site::SiteHost));
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, GetWithData, ::testing::Values(0, 2, -1, 1000));
-
-TEST(FetchPaths, RequestWithDataToHttpsAsksForTls) {
-  FakeFacility fake;
-  std::u16string type;
-  FetchPage(fake, u"https://site.test/login", type, u"x=1", 1024, 1);
-  ASSERT_EQ(fake.verb, "POST");
-  EXPECT_EQ(fake.port, 443);
-  EXPECT_EQ(fake.flags, ModINET::kFlagReload | ModINET::kFlagSecure);
-}
-
-struct DirectCase {
-  std::u16string url;
-  std::u16string postData;
-  ModINET::Service service;
-  friend void PrintTo(const DirectCase& c, std::ostream* os) { *os << quillmere::text::ToCodePage(c.url); }
+struct PathCase {
+  std::u16string url, post;
+  int32_t mode;
+  Log calls;  // from the connection to the Content-Type query
 };
 
-class DirectRequest : public ::testing::TestWithParam<DirectCase> {};
-
-TEST_P(DirectRequest, IsMadeAndNoDataIsSent) {
-  const DirectCase& c = GetParam();
-  FakeFacility fake;
-  std::u16string type;
-  FetchPage(fake, c.url, type, c.postData, 1024, 1);
-  EXPECT_EQ(fake.service, c.service);
-  EXPECT_THAT(fake.calls, ::testing::Contains("OpenUrl"));
-  EXPECT_THAT(fake.calls, ::testing::Not(::testing::Contains("OpenRequest")));
-  EXPECT_THAT(fake.calls, ::testing::Not(::testing::Contains("SendRequest")));
-  EXPECT_EQ(fake.url, quillmere::text::ToCodePage(c.url));
+TEST(FetchPaths, MakeTheirCallsInOrderAndCloseInnermostFirst) {
+  const PathCase cases[] = {
+      // As both callers call; the text goes to the facility in the code page.
+      {u"http://site.test:40000/caf\u00E9?q=\u20AC", u"", 1,
+       {"Connect(1,site.test,40000,,,3)", "OpenUrl(1,http://site.test:40000/caf\xE9?q=\x80,R)"}},
+      // Blanks are no data, whatever the mode; ftp and gopher never send data.
+      {u"http://u:p@site.test:65535/a", u"   ", 0,
+       {"Connect(1,site.test,65535,u,p,3)", "OpenUrl(1,http://u:p@site.test:65535/a,R)"}},
+      {u"ftp://site.test/f", u"data", 1, {"Connect(1,site.test,21,,,1)", "OpenUrl(1,ftp://site.test/f,R)"}},
+      {u"gopher://site.test/1", u"data", 1, {"Connect(1,site.test,70,,,2)", "OpenUrl(1,gopher://site.test/1,R)"}},
+      // The URL's own query is not sent with data, and the data goes untrimmed.
+      {kUrl, u" a=1 ", 1,
+       {"Connect(1,site.test,8080,,,3)", "OpenRequest(2,POST,/search.asp,HTTP/1.1," + kRef + ",R)",
+        "SendRequest(3,Content-Type: text/html, a=1 )"}},
+      {kUrl, u" a=1 ", 0,
+       {"Connect(1,site.test,8080,,,3)", "OpenRequest(2,GET,/search.asp? a=1 ,HTTP/1.1," + kRef + ",R)",
+        "SendRequest(3,,)"}},
+      {kUrl, u"b", -7,
+       {"Connect(1,site.test,8080,,,3)", "OpenRequest(2,GET,/search.asp?b,HTTP/1.1," + kRef + ",R)",
+        "SendRequest(3,,)"}},
+      // The request with data to an https URL keeps its TLS.
+      {u"https://site.test/login", u"x=1", 1,
+       {"Connect(1,site.test,443,,,3)", "OpenRequest(2,POST,/login,HTTP/1.1," + kRef + ",RS)",
+        "SendRequest(3,Content-Type: text/html,x=1)"}},
+  };
+  for (const PathCase& c : cases) {
+    FakeFacility fake;
+    std::u16string type = kCaller;
+    EXPECT_EQ(FetchPage(fake, c.url, type, c.post, 1024, c.mode), u"<html>body</html>");
+    EXPECT_EQ(type, u"text/html");
+    Log expected{"Split(" + ToCodePage(c.url) + ")", "OpenRoot(Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0))"};
+    expected.insert(expected.end(), c.calls.begin(), c.calls.end());
+    expected.insert(expected.end(), {"QueryContentType(3,255)", "Read(3,1024)", "Read(3,1024)", "Read(3,1024)",
+                                     "Read(3,1024)", "Close(3)", "Close(2)", "Close(1)"});
+    EXPECT_EQ(fake.log, expected);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DirectRequest,
-    ::testing::Values(DirectCase{u"http://site.test/a", u"   ", ModINET::Service::Http},  // blanks count as none
-                      DirectCase{u"http://site.test/a", u"", ModINET::Service::Http},
-                      DirectCase{u"ftp://site.test/file", u"data", ModINET::Service::Ftp},
-                      DirectCase{u"gopher://site.test/1", u"data", ModINET::Service::Gopher}));
-
-// What each failing step leaves: which handles are closed, in which order,
-// what becomes of the caller's Content-Type, and what text comes back.
 struct FailureCase {
-  const char* name;
-  Op failing;
-  std::u16string postData;
-  std::vector<ModINET::Handle> closed;
-  friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+  const char* failing;
+  int failingCall;
+  std::u16string post;
+  const char* lastCall;  // the last call before the handles are closed
+  size_t closes;         // how many of request, connection, root are closed
+  std::u16string text, type;
+  std::u16string url = kUrl;
 };
 
-class FailureTable : public ::testing::TestWithParam<FailureCase> {};
-
-TEST_P(FailureTable, ReturnsEmptyClosesWhatWasOpenedAndKeepsTheCallersType) {
-  const FailureCase& c = GetParam();
-  FakeFacility fake;
-  fake.failing = c.failing;
-  std::u16string type = kCallerType;
-  EXPECT_EQ(FetchPage(fake, kUrl, type, c.postData, 1024, 1), u"");
-  EXPECT_EQ(type, kCallerType);
-  EXPECT_THAT(fake.closed, ElementsAreArray(c.closed));
-  EXPECT_THAT(fake.calls, ::testing::Not(::testing::Contains("Read")));
-}
-
-constexpr ModINET::Handle kRoot = FakeFacility::kRoot;
-constexpr ModINET::Handle kConn = FakeFacility::kConnection;
-constexpr ModINET::Handle kReq = FakeFacility::kRequest;
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, FailureTable,
-    ::testing::Values(FailureCase{"Split", Op::Split, u"", {}}, FailureCase{"Root", Op::OpenRoot, u"", {}},
-                      FailureCase{"Connect", Op::Connect, u"", {kRoot}},
-                      FailureCase{"OpenRequest", Op::OpenRequest, u"a=1", {kConn, kRoot}},
-                      FailureCase{"SendRequest", Op::SendRequest, u"a=1", {kReq, kConn, kRoot}},
-                      FailureCase{"OpenUrl", Op::OpenUrl, u"", {kConn, kRoot}}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
-
-TEST(FetchFailures, ContentTypeQueryFailureEmptiesTheTypeAndTheBodyStillComes) {
-  FakeFacility fake;
-  fake.failing = Op::QueryContentType;
-  std::u16string type = kCallerType;
-  EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), u"<html>body</html>");
-  EXPECT_EQ(type, u"");
-  EXPECT_THAT(fake.closed, ElementsAre(kReq, kConn, kRoot));
-}
-
-TEST(FetchFailures, FailedReadKeepsTheTextBeforeItAndClosesEverything) {
-  FakeFacility fake;
-  fake.readsBeforeFailure = 2;
-  std::u16string type = kCallerType;
-  EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), u"<html>body");
-  EXPECT_EQ(type, u"text/html");
-  EXPECT_THAT(fake.closed, ElementsAre(kReq, kConn, kRoot));
-}
-
-TEST(FetchFailures, FailedReadOnTheRequestWithDataClosesTheSameWay) {
-  FakeFacility fake;
-  fake.readsBeforeFailure = 0;
-  std::u16string type = kCallerType;
-  EXPECT_EQ(FetchPage(fake, kUrl, type, u"a=1", 1024, 1), u"");
-  EXPECT_EQ(type, u"text/html");
-  EXPECT_THAT(fake.closed, ElementsAre(kReq, kConn, kRoot));
-}
-
-TEST(FetchBody, ShortReadsDoNotEndTheBodyAndEveryReadAsksForTheBufferSize) {
-  FakeFacility fake;
-  fake.chunks = {"ab", "c", "", "never"};  // an empty read ends the body
-  std::u16string type;
-  EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 7, 1), u"abc");
-  EXPECT_THAT(fake.readSizes, ElementsAre(7u, 7u, 7u));
-}
-
-TEST(FetchBody, BytesAreDecodedFromTheCodePageAndNulsKept) {
-  FakeFacility fake;
-  fake.chunks = {std::string("\x80 caf\xE9", 6), std::string("a\0b", 3)};
-  std::u16string type;
-  EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), std::u16string(u"\u20AC caf\u00E9a\0b", 9));
-}
-
-TEST(FetchBody, AnnouncedLengthDoesNotDecideTheBody) {
-  for (int64_t hint : {int64_t{-1}, int64_t{0}, int64_t{3}, int64_t{1} << 40}) {
+TEST(FetchFailures, CloseWhatWasOpenedOnceInnermostFirstAndSetTheTypeOnlyOnceARequestIsOpen) {
+  const FailureCase cases[] = {
+      {"", 0, u"", "Split", 0, u"", kCaller, u"/search.asp"},
+      {"OpenRoot", 0, u"", "OpenRoot", 0, u"", kCaller},
+      {"Connect", 0, u"", "Connect", 1, u"", kCaller},
+      {"OpenRequest", 0, u"a=1", "OpenRequest", 2, u"", kCaller},
+      {"SendRequest", 0, u"a=1", "SendRequest", 3, u"", kCaller},
+      {"OpenUrl", 0, u"", "OpenUrl", 2, u"", kCaller},
+      {"QueryContentType", 0, u"", "Read", 3, u"<html>body</html>", u""},
+      {"Read", 2, u"", "Read", 3, u"<html>body", u"text/html"},
+      {"Read", 0, u"a=1", "Read", 3, u"", u"text/html"},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(std::string(c.failing) + " call " + std::to_string(c.failingCall));
     FakeFacility fake;
-    fake.lengthHint = hint;
-    std::u16string type;
-    EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), u"<html>body</html>") << hint;
+    fake.failing = c.failing;
+    fake.failingCall = c.failingCall;
+    std::u16string type = kCaller;
+    EXPECT_EQ(FetchPage(fake, c.url, type, c.post, 1024, 1), c.text);
+    EXPECT_EQ(type, c.type);
+    const auto firstClose = std::find_if(fake.log.begin(), fake.log.end(),
+                                         [](const std::string& call) { return call.starts_with("Close("); });
+    EXPECT_EQ(Log(firstClose, fake.log.end()), Log(kCloses.end() - static_cast<ptrdiff_t>(c.closes), kCloses.end()));
+    ASSERT_NE(firstClose, fake.log.begin());
+    EXPECT_THAT(firstClose[-1], ::testing::StartsWith(std::string(c.lastCall) + "("));
   }
 }
 
-TEST(FetchBody, EmptyBodyYieldsEmptyTextButSetsTheType) {
-  FakeFacility fake;
-  fake.chunks = {};
-  std::u16string type = kCallerType;
-  EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), u"");
-  EXPECT_EQ(type, u"text/html");
-}
-
-TEST(FetchUrl, TextIsConvertedToTheCodePageForTheFacility) {
-  FakeFacility fake;
-  std::u16string type;
-  FetchPage(fake, u"http://site.test/caf\u00E9?\u20AC", type, u"", 1024, 1);
-  EXPECT_EQ(fake.url, "http://site.test/caf\xE9?\x80");
-}
-
-TEST(FetchUrl, PortsAboveTheSignedShortRangeReachTheConnection) {
-  for (int32_t port : {32767, 32768, 40000, 65535}) {
-    FakeFacility fake;
-    std::u16string type;
-    FetchPage(fake, u"http://site.test:" + quillmere::text::FromCodePage(std::to_string(port)) + u"/", type, u"x",
-              1024, 1);
-    EXPECT_EQ(fake.port, port);
-  }
-}
-
-TEST(FetchUrl, UnsplittableUrlsOpenNothing) {
-  for (const std::u16string& url : {std::u16string(u"not a url"), std::u16string(u"/search.asp"),
-                                    u"http://" + std::u16string(255, u'h') + u"/",
-                                    u"http://h/?" + std::u16string(1023, u'q')}) {
-    FakeFacility fake;
-    std::u16string type = kCallerType;
-    EXPECT_EQ(FetchPage(fake, url, type, u"", 1024, 1), u"");
-    EXPECT_EQ(type, kCallerType);
-    EXPECT_EQ(fake.calls, Calls({"Split"}));
-  }
-}
-
-struct TypeCase {
-  std::optional<std::string> header;
-  std::u16string expected;
-  friend void PrintTo(const TypeCase& c, std::ostream* os) { *os << (c.header ? c.header->size() : 0) << " bytes"; }
+struct BodyCase {
+  std::vector<std::string> chunks;
+  int32_t bufferSize;
+  int64_t lengthHint;
+  std::u16string text;
+  long reads;
 };
 
-class ContentTypeTable : public ::testing::TestWithParam<TypeCase> {};
-
-TEST_P(ContentTypeTable, IsReadIntoA255ByteBufferAndCutAtNul) {
-  FakeFacility fake;
-  fake.contentType = GetParam().header;
-  std::u16string type = kCallerType;
-  FetchPage(fake, kUrl, type, u"", 1024, 1);
-  EXPECT_EQ(type, GetParam().expected);
+TEST(FetchBody, IsReadUntilAnEmptyReadAndDecodedWithItsNuls) {
+  const std::vector<std::string> page{"<html>", "body", "</html>"};
+  const BodyCase cases[] = {
+      {{"ab", "c", "", "never"}, 7, -1, u"abc", 3},  // short reads go on; an empty one ends the body
+      {{std::string("\x80 caf\xE9", 6), std::string("a\0b", 3)}, 1024, -1,
+       std::u16string(u"\u20AC caf\u00E9a\0b", 9), 3},
+      {{}, 1024, -1, u"", 1},
+      // The announced length only reserves memory, within a bound.
+      {page, 1024, 3, u"<html>body</html>", 4},
+      {page, 1024, int64_t{1} << 40, u"<html>body</html>", 4},
+  };
+  for (const BodyCase& c : cases) {
+    SCOPED_TRACE(c.chunks.size());
+    FakeFacility fake;
+    fake.chunks = c.chunks;
+    fake.lengthHint = c.lengthHint;
+    std::u16string type = kCaller;
+    EXPECT_EQ(FetchPage(fake, kUrl, type, u"", c.bufferSize, 1), c.text);
+    EXPECT_EQ(type, u"text/html");
+    EXPECT_EQ(std::count(fake.log.begin(), fake.log.end(), "Read(3," + std::to_string(c.bufferSize) + ")"), c.reads);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, ContentTypeTable,
-    ::testing::Values(TypeCase{std::nullopt, u""}, TypeCase{"text/plain", u"text/plain"},
-                      TypeCase{std::string(254, 't'), std::u16string(254, u't')},
-                      TypeCase{std::string(255, 't'), u""}, TypeCase{std::string("text\0tail", 9), u"text"},
-                      TypeCase{"text/html; charset=\xE9", u"text/html; charset=\u00E9"}));
-
-TEST(CutAtNul, CutsAtTheFirstNulOnly) {
-  EXPECT_EQ(ModINET::CutAtNul(u""), u"");
-  EXPECT_EQ(ModINET::CutAtNul(u"abc"), u"abc");
-  EXPECT_EQ(ModINET::CutAtNul(std::u16string(u"\0abc", 4)), u"");
-  EXPECT_EQ(ModINET::CutAtNul(std::u16string(u"ab\0c\0d", 6)), u"ab");
-  EXPECT_EQ(ModINET::CutAtNul(std::u16string(u"abc\0", 4)), u"abc");
+TEST(FetchContentType, IsReadIntoA255ByteBufferAndCutAtItsNul) {
+  const std::pair<std::string, std::u16string> cases[] = {
+      {std::string(254, 't'), std::u16string(254, u't')},
+      {std::string(255, 't'), u""},
+      {std::string("text\0tail", 9), u"text"},
+      {std::string("\0text", 5), u""},
+      {"text/html; charset=\xE9", u"text/html; charset=\u00E9"},
+  };
+  for (const auto& [header, expected] : cases) {
+    FakeFacility fake;
+    fake.contentType = header;
+    std::u16string type = kCaller;
+    EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), u"<html>body</html>");
+    EXPECT_EQ(type, expected) << header.size() << " bytes";
+  }
 }
 
 }  // namespace
