@@ -146,12 +146,11 @@ struct FailureCase {
   const char* lastCall;  // the last call before the handles are closed
   size_t closes;         // how many of request, connection, root are closed
   std::u16string text, type;
-  std::u16string url = kUrl;
 };
 
 TEST(FetchFailures, CloseWhatWasOpenedOnceInnermostFirstAndSetTheTypeOnlyOnceARequestIsOpen) {
   const FailureCase cases[] = {
-      {"", 0, u"", "Split", 0, u"", kCaller, u"/search.asp"},
+      {"Split", 0, u"", "Split", 0, u"", kCaller},
       {"OpenRoot", 0, u"", "OpenRoot", 0, u"", kCaller},
       {"Connect", 0, u"", "Connect", 1, u"", kCaller},
       {"OpenRequest", 0, u"a=1", "OpenRequest", 2, u"", kCaller},
@@ -167,7 +166,7 @@ TEST(FetchFailures, CloseWhatWasOpenedOnceInnermostFirstAndSetTheTypeOnlyOnceARe
     fake.failing = c.failing;
     fake.failingCall = c.failingCall;
     std::u16string type = kCaller;
-    EXPECT_EQ(FetchPage(fake, c.url, type, c.post, 1024, 1), c.text);
+    EXPECT_EQ(FetchPage(fake, kUrl, type, c.post, 1024, 1), c.text);
     EXPECT_EQ(type, c.type);
     const auto firstClose = std::find_if(fake.log.begin(), fake.log.end(),
                                          [](const std::string& call) { return call.starts_with("Close("); });
@@ -177,51 +176,42 @@ TEST(FetchFailures, CloseWhatWasOpenedOnceInnermostFirstAndSetTheTypeOnlyOnceARe
   }
 }
 
-struct BodyCase {
-  std::vector<std::string> chunks;
-  int32_t bufferSize;
-  int64_t lengthHint;
-  std::u16string text;
-  long reads;
+// A response as the fake serves it, and what the fetch makes of it.
+struct ResponseCase {
+  std::vector<std::string> chunks{"<html>", "body", "</html>"};
+  std::optional<std::string> contentType = "text/html";
+  int32_t bufferSize = 1024;
+  int64_t lengthHint = -1;
+  std::u16string text = u"<html>body</html>", type = u"text/html";
+  long reads = 4;
 };
 
-TEST(FetchBody, IsReadUntilAnEmptyReadAndDecodedWithItsNuls) {
-  const std::vector<std::string> page{"<html>", "body", "</html>"};
-  const BodyCase cases[] = {
-      {{"ab", "c", "", "never"}, 7, -1, u"abc", 3},  // short reads go on; an empty one ends the body
-      {{std::string("\x80 caf\xE9", 6), std::string("a\0b", 3)}, 1024, -1,
-       std::u16string(u"\u20AC caf\u00E9a\0b", 9), 3},
-      {{}, 1024, -1, u"", 1},
+TEST(FetchResponse, BodyIsReadUntilAnEmptyReadAndTheTypeIntoA255ByteBufferCutAtItsNul) {
+  const ResponseCase cases[] = {
+      // Short reads go on; an empty one ends the body.
+      {.chunks = {"ab", "c", "", "never"}, .bufferSize = 7, .text = u"abc", .reads = 3},
+      {.chunks = {std::string("\x80 caf\xE9", 6), std::string("a\0b", 3)},
+       .text = std::u16string(u"\u20AC caf\u00E9a\0b", 9), .reads = 3},
+      {.chunks = {}, .text = u"", .reads = 1},
       // The announced length only reserves memory, within a bound.
-      {page, 1024, 3, u"<html>body</html>", 4},
-      {page, 1024, int64_t{1} << 40, u"<html>body</html>", 4},
+      {.lengthHint = 3},
+      {.lengthHint = int64_t{1} << 40},
+      {.contentType = std::string(254, 't'), .type = std::u16string(254, u't')},
+      {.contentType = std::string(255, 't'), .type = u""},
+      {.contentType = std::string("text\0tail", 9), .type = u"text"},
+      {.contentType = std::string("\0text", 5), .type = u""},
+      {.contentType = "text/html; charset=\xE9", .type = u"text/html; charset=\u00E9"},
   };
-  for (const BodyCase& c : cases) {
-    SCOPED_TRACE(c.chunks.size());
+  for (const ResponseCase& c : cases) {
+    SCOPED_TRACE(&c - cases);
     FakeFacility fake;
     fake.chunks = c.chunks;
+    fake.contentType = c.contentType;
     fake.lengthHint = c.lengthHint;
     std::u16string type = kCaller;
     EXPECT_EQ(FetchPage(fake, kUrl, type, u"", c.bufferSize, 1), c.text);
-    EXPECT_EQ(type, u"text/html");
+    EXPECT_EQ(type, c.type);
     EXPECT_EQ(std::count(fake.log.begin(), fake.log.end(), "Read(3," + std::to_string(c.bufferSize) + ")"), c.reads);
-  }
-}
-
-TEST(FetchContentType, IsReadIntoA255ByteBufferAndCutAtItsNul) {
-  const std::pair<std::string, std::u16string> cases[] = {
-      {std::string(254, 't'), std::u16string(254, u't')},
-      {std::string(255, 't'), u""},
-      {std::string("text\0tail", 9), u"text"},
-      {std::string("\0text", 5), u""},
-      {"text/html; charset=\xE9", u"text/html; charset=\u00E9"},
-  };
-  for (const auto& [header, expected] : cases) {
-    FakeFacility fake;
-    fake.contentType = header;
-    std::u16string type = kCaller;
-    EXPECT_EQ(FetchPage(fake, kUrl, type, u"", 1024, 1), u"<html>body</html>");
-    EXPECT_EQ(type, expected) << header.size() << " bytes";
   }
 }
 
