@@ -1,0 +1,446 @@
+// The stand-in site: its catalogue, its pages served over loopback with the
+// markers and link forms that the program cuts out, and its .torrent files.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "Pages.h"
+#include "Server.h"
+#include "Torrent.h"
+#include "results/ResultsPage.h"
+#include "text/CodePage.h"
+
+namespace {
+
+using namespace quillmere::demosite;
+using quillmere::text::ToUtf8;
+
+constexpr auto npos = std::string::npos;
+constexpr size_t kRows = kRowsPerPage;
+const std::string kHtml(kHtmlContentType);
+
+const Catalogue& Shipped() {
+  static const Catalogue catalogue = *Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr);
+  return catalogue;
+}
+
+// The site on 127.0.0.1, shared by every test of the run.
+struct LoopbackSite {
+  httplib::Server server;
+  int port = server.bind_to_any_port("127.0.0.1");
+  std::string baseUrl = "http://127.0.0.1:" + std::to_string(port) + "/";
+  std::thread thread;
+
+  LoopbackSite() {
+    if (port <= 0) throw std::runtime_error("cannot bind a loopback port");
+    MountSite(server, Shipped(), baseUrl + "announce");
+    thread = std::thread([this] { server.listen_after_bind(); });
+    // Stopping a server that has not started listening would leave the thread
+    // running, so construction ends only once it listens.
+    while (!server.is_running()) std::this_thread::yield();
+  }
+  ~LoopbackSite() {
+    server.stop();
+    thread.join();
+  }
+};
+
+LoopbackSite& Site() {
+  static LoopbackSite site;
+  return site;
+}
+
+// GET of a target such as "/search.asp?query=x". No answer fails the test and
+// gives an empty response with status -1.
+httplib::Response Get(const std::string& target) {
+  httplib::Client client("127.0.0.1", Site().port);
+  client.set_read_timeout(10, 0);
+  auto result = client.Get(target.c_str());
+  if (result) return *result;
+  ADD_FAILURE() << "no answer for " << target.substr(0, 200);
+  return {};
+}
+
+// Every capture group 1 of `pattern` in `text`, in order.
+std::vector<std::string> AllMatches(const std::string& text, const std::string& pattern) {
+  std::vector<std::string> found;
+  const std::regex re(pattern);
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it) {
+    found.push_back((*it)[1].str());
+  }
+  return found;
+}
+
+size_t CountOf(std::string_view text, std::string_view needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != npos; at = text.find(needle, at + needle.size())) ++count;
+  return count;
+}
+
+std::vector<int> Ids(const std::vector<const Entry*>& entries) {
+  std::vector<int> ids;
+  for (const Entry* e : entries) ids.push_back(e->id);
+  return ids;
+}
+
+std::vector<int> IdsOnPage(const std::string& body) {
+  std::vector<int> ids;
+  for (const auto& id : AllMatches(body, R"(search\.asp\?mode=torrentdetails&amp;id=(\d+)&amp;)")) {
+    ids.push_back(std::stoi(id));
+  }
+  return ids;
+}
+
+// From the first `marker` to the next `end`; empty when there is no marker.
+std::string Cut(const std::string& body, const std::string& marker, const std::string& end = "</td>") {
+  const size_t start = body.find(marker);
+  return start == npos ? "" : body.substr(start, body.find(end, start) - start);
+}
+
+TEST(Catalogue, TheShippedOneHoldsAboutThreeHundredEntriesInEveryCategoryInTheCodePage) {
+  const auto& entries = Shipped().Entries();
+  EXPECT_TRUE(entries.size() >= 250 && entries.size() <= 400) << entries.size();
+  std::set<int> categoriesUsed;
+  std::u16string names;
+  for (const Entry& e : entries) {
+    categoriesUsed.insert(e.categoryId);
+    names += e.name;
+  }
+  EXPECT_EQ(categoriesUsed.size(), Shipped().Categories().size()) << "every category has entries";
+  // A character that the page encoding cannot hold would come back as "?".
+  EXPECT_EQ(quillmere::text::FromCodePage(quillmere::text::ToCodePage(names)), names);
+  for (char16_t ch : std::u16string_view(u"\u00E9\u00FC\u2013\u20AC")) {
+    EXPECT_NE(names.find(ch), npos) << ToUtf8(std::u16string(1, ch));
+  }
+}
+
+TEST(Catalogue, AMalformedLineIsRefusedWithItsNumber) {
+  for (const char* line : {"torrent\t1\t1\t2024-01-01\t100\t1\t1\tf.iso", "torrent\t1\t9\t2024-01-01\t100\t1\t1\tf.iso\tN",
+                           "torrent\t1\t1\t2024-1-01\t100\t1\t1\tf.iso\tN", "torrent\t1\t1\t2024-01-01\t100\t-1\t1\tf.iso\tN",
+                           "torrent\t1\t1\t2024-01-01\t0\t1\t1\tf.iso\tN", "torrent\t1\t1\t2024-01-01\t100\t1\t1\tf\".iso\tN",
+                           "torrent\t1\t1\t2024-01-01\t100\t1\t1\ta/b.iso\tN", "torrent\t4\t2\t2024-01-01\t100\t1\t1\tb.iso\tB",
+                           "category\t2\tAgain", "film\t1\tName"}) {
+    std::string error;
+    EXPECT_FALSE(Catalogue::Parse("category\t1\tL\ncategory\t2\tB\ntorrent\t4\t1\t2024-01-01\t100\t1\t1\ta.iso\tA\n" +
+                                  std::string(line), &error));
+    EXPECT_NE(error.find("line 4"), npos) << line << ": " << error;
+  }
+}
+
+TEST(Catalogue, ReadsCommentsCrlfAndUtf8AndSearchesWordBeginningsIgnoringCase) {
+  const auto c = Catalogue::Parse(
+      "category\t1\tLinux\ncategory\t2\tBooks\n# comment\r\n"
+      "torrent\t3\t1\t2024-01-01\t100\t1\t1\tc.iso\tDebian 12.5.0 amd64 netinst\r\n"
+      "torrent\t1\t1\t2024-01-01\t100\t1\t1\ta.iso\tFreeBSD 14.1 amd64 disc1\n"
+      "torrent\t2\t2\t2024-01-01\t100\t1\t1\tb.epub\tVictor Hugo \xE2\x80\x93 Les Mis\xC3\xA9rables [EPUB]\n"
+      "torrent\t4\t2\t2024-01-01\t100\t1\t1\td.epub\tKochbuch \xE2\x80\x93 Rezepte unter 5 \xE2\x82\xAC\n",
+      nullptr);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(Ids(c->InCategory(1)), (std::vector<int>{1, 3})) << "in id order, whatever the file order";
+  EXPECT_EQ(c->FindEntry(4)->name.back(), u'\u20AC');
+  EXPECT_EQ(c->FindEntry(5), nullptr);
+  const std::vector<std::pair<std::u16string, std::vector<int>>> searches = {
+      {u"amd64", {1, 3}}, {u"AMD64", {1, 3}}, {u"deb", {3}}, {u"ebian", {}}, {u"amd64 freebsd", {1}},
+      {u"amd64 hugo", {}}, {u"mis\u00E9rables", {2}}, {u"MIS\u00C9RABLES", {2}}, {u"miserables", {}},
+      {u"12.5", {3}}, {u"\u20AC", {4}}, {u"hugo hugo HUGO", {2}}, {u"", {}}, {u"  \u2013 -- ", {}}};
+  for (const auto& [query, ids] : searches) EXPECT_EQ(Ids(c->Search(query)), ids) << ToUtf8(query);
+  EXPECT_EQ(SplitWords(u"Pop!_OS 22.04 \u00DCber\u2013All"),
+            (std::vector<std::u16string>{u"pop", u"os", u"22", u"04", u"\u00FCber", u"all"}));
+}
+
+TEST(SearchPage, CarriesTheMarkersAndLinkFormsInEveryRow) {
+  // Addresses are matched regardless of letter case.
+  const auto res = Get("/SEARCH.ASP?query=CC&mode=search");
+  EXPECT_EQ(res.get_header_value("Content-Type"), kHtml);
+  EXPECT_EQ(res.get_header_value("Server"), "quillmere-demo-site") << "scripts recognise the site by it";
+  const std::string table = Cut(res.body, "Torrent Name", "</table>");
+  EXPECT_EQ(table.find("<table"), npos) << "no table inside the results table";
+  EXPECT_EQ(CountOf(table, "<tr"), kRows) << "result rows after the header row";
+  for (const char* form : {R"rx(href="directory\.asp\?mode=sub&amp;cat=(\d+)")rx",
+                           R"rx(href="search\.asp\?mode=torrentdetails&amp;id=(\d+)&amp;[^"]+")rx",
+                           R"rx(href="download\.asp\?id=(\d+)&amp;[^"]+"><img src="images/downloadlock\.gif")rx",
+                           R"rx(<td>(\d{4}-\d\d-\d\d)</td><td class="num">\d+\.\d\d [KMGT]?B</td>)rx"
+                           R"rx(<td class="num">\d+</td><td class="num">\d+</td>)rx"}) {
+    EXPECT_EQ(AllMatches(table, form).size(), kRows) << form;
+  }
+  const std::string cell = Cut(res.body, "Pages (");
+  EXPECT_EQ(AllMatches(cell, R"rx(href="search\.asp\?query=CC&amp;mode=search&amp;page=(\d+)")rx").size(),
+            AllMatches(cell, R"rx(href="([^"]+)")rx").size() - 1);
+  EXPECT_EQ(CountOf(cell, "href=\"directory.asp?"), 1u);
+  // Menu, table, navigation cell and footer in this order, none missing.
+  const size_t marker = res.body.find("Torrent Name");
+  const std::vector<size_t> order = {res.body.find("id=\"menu\""), marker, res.body.find("</table>", marker),
+                                     res.body.find("Pages ("), res.body.find("id=\"footer\"")};
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()) && order.back() != npos);
+}
+
+// The main window keeps the site's "&amp;", so its details links arrive as
+// "download.asp?amp;id=N"; the site must serve those as well.
+TEST(SearchPage, TheBuilderMakesEveryLinkAbsoluteAndEachIsServed) {
+  const std::string& base = Site().baseUrl;
+  const std::u16string source = quillmere::text::FromCodePage(Get("/search.asp?query=cc&mode=search&page=2").body);
+  for (auto variant : {quillmere::results::Variant::ResultsWindow, quillmere::results::Variant::MainWindow}) {
+    const auto page = quillmere::results::BuildResultsPage(source, std::u16string(base.begin(), base.end()), variant);
+    ASSERT_TRUE(page.matched);
+    const std::string rows = quillmere::text::ToCodePage(page.resultsRows);
+    const std::string nav = quillmere::text::ToCodePage(page.pagesRow);
+    EXPECT_EQ(rows.rfind("Torrent Name", 0), 0u);
+    // Details links become downloads, so each row has two download links.
+    EXPECT_EQ(CountOf(rows, "href=\"" + base + "download.asp?"), 2 * kRows);
+    EXPECT_EQ(CountOf(rows, "href=\"" + base + "directory.asp?mode=sub&"), kRows);
+    EXPECT_EQ(CountOf(rows, "src=\"" + base + "images/downloadlock.gif\""), kRows);
+    EXPECT_NE(nav.find("href=\"" + base + "search.asp?query=cc&amp;mode=search&amp;page=1\""), npos);
+    EXPECT_NE(nav.find("href=\"" + base + "directory.asp?"), npos);
+    EXPECT_EQ(AllMatches(rows + nav, R"rx(((?:href|src)="[^h]))rx"), std::vector<std::string>()) << "relative";
+    const auto links = AllMatches(rows + nav, "(?:href|src)=\"" + base + R"rx(([^"]*)")rx");
+    for (const std::string& link : std::set<std::string>(links.begin(), links.end())) {
+      const auto served = Get("/" + std::regex_replace(link, std::regex("&amp;"), "&"));
+      const std::string type = served.get_header_value("Content-Type");
+      EXPECT_EQ(served.status, 200) << link;
+      EXPECT_TRUE(link.starts_with("download.asp") ? type == "application/x-bittorrent"
+                  : link.starts_with("images/")    ? type == "image/gif"
+                                                   : served.body.find("Torrent Name") != npos)
+          << link;
+    }
+  }
+}
+
+TEST(Pagination, PageKHoldsItsSliceAndTheLastPageLinksBack) {
+  const Catalogue& c = Shipped();
+  std::vector<std::pair<std::string, std::vector<int>>> listings = {
+      {"/search.asp?query=linux&mode=search", Ids(c.Search(u"linux"))},
+      {"/search.asp?query=cc&mode=search", Ids(c.Search(u"cc"))},
+      {"/search.asp?query=Kevin+MacLeod&mode=search", Ids(c.Search(u"kevin macleod"))},
+      {"/search.asp?query=mis%E9rables&mode=search", Ids(c.Search(u"mis\u00E9rables"))},  // windows-1252
+  };
+  for (const Category& cat : c.Categories()) {
+    listings.emplace_back("/directory.asp?mode=sub&cat=" + std::to_string(cat.id), Ids(c.InCategory(cat.id)));
+  }
+  for (const auto& [target, expected] : listings) {
+    SCOPED_TRACE(target);
+    ASSERT_FALSE(expected.empty());
+    const int pages = static_cast<int>((expected.size() + kRows - 1) / kRows);
+    auto page = [&](int k) { return Get(target + "&page=" + std::to_string(k)).body; };
+    std::vector<int> all;
+    for (int k = 1; k <= pages; ++k) {
+      const std::string body = page(k);
+      const std::vector<int> ids = IdsOnPage(body);
+      EXPECT_EQ(ids.size(), std::min(kRows, expected.size() - all.size())) << "page " << k;
+      all.insert(all.end(), ids.begin(), ids.end());
+      // The count of pages; "Previous", every other page and "Next" in order.
+      const std::string cell = Cut(body, "Pages (");
+      EXPECT_EQ(cell.rfind("Pages (" + std::to_string(pages) + ")", 0), 0u) << cell;
+      std::vector<std::string> links;
+      if (k > 1) links.push_back(std::to_string(k - 1) + "\">&laquo; Previous");
+      for (int other = 1; other <= pages; ++other) {
+        if (other != k) links.push_back(std::to_string(other) + "\">" + std::to_string(other));
+      }
+      if (k < pages) links.push_back(std::to_string(k + 1) + "\">Next &raquo;");
+      EXPECT_EQ(AllMatches(cell, R"rx(page=([^<]+)<)rx"), links) << "page " << k;
+    }
+    EXPECT_EQ(all, expected);
+    EXPECT_EQ(IdsOnPage(page(pages + 7)), IdsOnPage(page(pages))) << "past the end is the last page";
+  }
+}
+
+TEST(Pagination, APageThatIsNoPlainNumberIsTheFirst) {
+  for (const char* odd : {"0", "-1", "x", "2abc", " 2", "+2", "99999999999999", ""}) {
+    EXPECT_EQ(ClampPage(odd, 3), 1) << odd;
+  }
+  EXPECT_EQ(ClampPage("2", 3), 2);
+  EXPECT_EQ(ClampPage("999999999", 3), 3);
+}
+
+TEST(DirectoryPage, ListsEveryCategoryInsideTheResultsTable) {
+  const auto ids = AllMatches(Cut(Get("/directory.asp").body, "Torrent Name", "</table>"),
+                              R"(directory\.asp\?mode=sub&amp;cat=(\d+))");
+  EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), Shipped().Categories().size());
+}
+
+TEST(BadQueries, GetAPageThatEchoesNothingRaw) {
+  std::string manyWords;
+  for (int i = 0; i < 1500; ++i) manyWords += "li+";
+  for (const std::string& query : std::vector<std::string>{
+           "", "+++", "%", "%zz%4", "linux%00", "%25linux", "%3Cscript%3Ealert(1)%3C/script%3E", "linux%22%3E%3Cb",
+           "linux+%26+x%3D1", "m%FCde+%80+%96", "m%C3%BCde", "%C3%28%E2%82", "%E4%B8%AD%E6%96%87",
+           std::string(7000, 'a'), manyWords}) {
+    SCOPED_TRACE(query.substr(0, 60));
+    const auto res = Get("/search.asp?query=" + query + "&mode=search");
+    EXPECT_EQ(res.status, 200);
+    EXPECT_EQ(res.get_header_value("Content-Type"), kHtml);
+    EXPECT_NE(res.body.find("</html>"), npos);
+    EXPECT_EQ(res.body.find('\0'), npos);
+    EXPECT_EQ(res.body.find("<script"), npos);
+    EXPECT_EQ(res.body.find("\"><b"), npos);
+    // Whatever came in, the page links carry it back escaped.
+    EXPECT_EQ(AllMatches(Cut(res.body, "Pages ("), R"rx(href="([^"]*[<> ][^"]*)")rx"), std::vector<std::string>());
+  }
+}
+
+TEST(BadQueries, NoMatchGivesAPageWithoutTheMarkerInTheSitesWords) {
+  const Page page = SearchPage(Shipped(), "xyzzy plugh", "");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.body.find("Torrent Name"), npos);
+  EXPECT_EQ(page.body.find("Pages ("), npos);
+  EXPECT_NE(page.body.find("nothing in the index matches \x93xyzzy plugh\x94"), npos);
+}
+
+TEST(BadQueries, PageLinksRepeatTheQueryAsReceivedAndEscaped) {
+  // "&" and "=" inside the query must not end it in the links, and following
+  // such a link gives the same page as the plain query.
+  const std::string cell = Cut(SearchPage(Shipped(), "cc & =", "2").body, "Pages (");
+  EXPECT_NE(cell.find("search.asp?query=cc+%26+%3D&amp;mode=search&amp;page=1\""), npos) << cell;
+  EXPECT_EQ(IdsOnPage(Get("/search.asp?query=cc+%26+%3D&mode=search&page=1").body),
+            IdsOnPage(SearchPage(Shipped(), "cc", "1").body));
+  EXPECT_EQ(HtmlEscape(u"a<b>&\"'\x01\u0085\u00E9"), u"a&lt;b&gt;&amp;&quot;&#39;\u00E9");
+  EXPECT_EQ(DecodeQueryBytes("caf\xC3\xA9") + DecodeQueryBytes("caf\xE9"), u"caf\u00E9caf\u00E9");
+  EXPECT_EQ(DecodeQueryBytes("\x80 \xC0\xAF"), u"\u20AC \u00C0\u00AF") << "overlong UTF-8 is not UTF-8";
+}
+
+// Everything besides the listings. Error pages are small HTML that echo
+// nothing raw, and an address too long to read does not stop the site.
+TEST(OtherAnswers, HaveTheirStatusTypeAndContent) {
+  std::vector<std::tuple<std::string, int, std::string, std::string>> cases = {
+      {"/search.asp?mode=torrentdetails&id=7&file=x", 200, kHtml, "download.asp?id=7&amp;"},
+      {"/images/downloadlock.gif", 200, "image/gif", std::string("GIF89a\x10\0\x10\0", 10)},  // 16 by 16
+      {"/search.asp?query=" + std::string(20000, 'a'), 414, kHtml, "</html>"},
+      {"/search.asp?query=linux", 200, kHtml, "Torrent Name"},
+      {"/directory.asp?mode=sub&cat=99", 404, kHtml, "directory.asp?mode=sub&amp;cat=1\""},  // the categories
+  };
+  for (const char* target : {"/nothing", "/search.asp/x", "/%3Cscript%3E", "/a%00b", "/directory.asp?mode=sub&cat=0",
+                             "/search.asp?mode=torrentdetails&id=424242", "/directory.asp?mode=sub&cat=x",
+                             "/download.asp?id=0", "/download.asp?id=999999", "/download.asp?id=abc",
+                             "/download.asp?id=", "/download.asp?id=1e3", "/download.asp?id=-1"}) {
+    cases.emplace_back(target, 404, kHtml, "</html>");
+  }
+  for (const auto& [target, status, type, content] : cases) {
+    SCOPED_TRACE(target.substr(0, 60));
+    const auto res = Get(target);
+    EXPECT_EQ(res.status, status);
+    EXPECT_EQ(res.get_header_value("Content-Type"), type);
+    EXPECT_NE(res.body.find(content), npos);
+    if (status == 200) continue;
+    EXPECT_LT(res.body.size(), 8192u);
+    EXPECT_EQ(res.body.find("<script>"), npos);
+    EXPECT_EQ(res.body.find("Torrent Name"), npos);
+  }
+  EXPECT_EQ(Get("/images/downloadlock.gif").body.back(), ';') << "the GIF trailer";
+}
+
+// A bencoded integer, string or dictionary (.torrent files hold no lists).
+struct BValue {
+  char kind = 'i';
+  int64_t integer = 0;
+  std::string string;
+  std::map<std::string, BValue> dict;
+  const BValue& operator[](const std::string& key) const { return dict.at(key); }
+};
+
+void Need(bool ok) {
+  if (!ok) throw std::runtime_error("malformed bencoding");
+}
+
+// Reads one value off the front of `in`; throws on anything malformed.
+BValue Read(std::string_view& in) {
+  auto number = [&](char end) {
+    const size_t stop = in.find(end);
+    int64_t value = 0;
+    Need(stop != npos && stop > 0 && std::from_chars(in.data(), in.data() + stop, value).ptr == in.data() + stop);
+    in.remove_prefix(stop + 1);
+    return value;
+  };
+  Need(!in.empty());
+  BValue v;
+  v.kind = in[0] >= '0' && in[0] <= '9' ? 's' : in[0];
+  if (v.kind == 's') {
+    const auto length = static_cast<size_t>(number(':'));
+    Need(length <= in.size());
+    v.string = in.substr(0, length);
+    in.remove_prefix(length);
+    return v;
+  }
+  Need(v.kind == 'i' || v.kind == 'd');
+  in.remove_prefix(1);
+  if (v.kind == 'i') v.integer = number('e');
+  while (v.kind == 'd' && (Need(!in.empty()), in[0] != 'e')) {
+    const BValue key = Read(in);
+    Need(key.kind == 's' && v.dict.emplace(key.string, Read(in)).second);
+  }
+  if (v.kind == 'd') in.remove_prefix(1);
+  return v;
+}
+
+std::string Encode(const BValue& v) {
+  if (v.kind == 'i') return "i" + std::to_string(v.integer) + "e";
+  if (v.kind == 's') return std::to_string(v.string.size()) + ":" + v.string;
+  std::string out = "d";
+  for (const auto& [key, value] : v.dict) out += std::to_string(key.size()) + ":" + key + Encode(value);
+  return out + "e";
+}
+
+// The value of `bytes`, provided they are its one canonical encoding: keys in
+// order and unrepeated, integers without leading zeros, nothing after the end.
+BValue ReadCanonical(std::string_view bytes) {
+  std::string_view in = bytes;
+  BValue v = Read(in);
+  Need(Encode(v) == bytes);
+  return v;
+}
+
+std::string Hex(std::string_view bytes) {
+  std::string hex;
+  for (unsigned char c : bytes) hex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
+  return hex;
+}
+
+TEST(Torrent, TheReaderRefusesWhatTheFormatForbidsAndSha1GivesKnownDigests) {
+  for (const char* bad : {"i03e", "i-0e", "ie", "i1x2e", "d1:bi1e1:ai2ee", "d1:ai1e1:ai2ee", "di1ei2ee", "4:abc",
+                          "03:abc", "-1:", "i1ei2e", "d", "d1:ae", "x"}) {
+    EXPECT_THROW(ReadCanonical(bad), std::runtime_error) << bad;
+  }
+  EXPECT_EQ(ReadCanonical("d1:ai-12e1:bd0:0:ee")["a"].integer, -12);
+  // The info hash below relies on it.
+  EXPECT_EQ(Hex(Sha1("")), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_EQ(Hex(Sha1("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d");
+}
+
+// The first and last entries, the largest payload and a name with non-ASCII.
+TEST(Torrent, ADownloadHasARealInfoDictionary) {
+  const auto& entries = Shipped().Entries();
+  const auto bySize = [](const Entry& a, const Entry& b) { return a.sizeBytes < b.sizeBytes; };
+  const auto accented = [](const Entry& e) { return e.name.find(u'\u00E9') != std::u16string::npos; };
+  ASSERT_TRUE(std::any_of(entries.begin(), entries.end(), accented));
+  for (const Entry* entry : {&entries.front(), &entries.back(), &*std::max_element(entries.begin(), entries.end(), bySize),
+                             &*std::find_if(entries.begin(), entries.end(), accented)}) {
+    SCOPED_TRACE(entry->id);
+    const auto res = Get("/download.asp?id=" + std::to_string(entry->id) + "&file=x.torrent");
+    EXPECT_EQ(res.get_header_value("Content-Type"), "application/x-bittorrent");
+    EXPECT_EQ(res.get_header_value("Content-Disposition"), "attachment; filename=\"" + entry->fileName + ".torrent\"");
+    BValue torrent;
+    ASSERT_NO_THROW(torrent = ReadCanonical(res.body));
+    EXPECT_EQ(torrent["announce"].string, Site().baseUrl + "announce");
+    const BValue& info = torrent["info"];
+    EXPECT_EQ(info["name"].string, entry->fileName);
+    EXPECT_EQ(info["length"].integer, static_cast<int64_t>(entry->sizeBytes));
+    const int64_t pieceLength = info["piece length"].integer;
+    EXPECT_TRUE(pieceLength >= 16 * 1024 && (pieceLength & (pieceLength - 1)) == 0) << "a power of two";
+    const auto pieces = static_cast<size_t>((info["length"].integer + pieceLength - 1) / pieceLength);
+    const std::string& hashes = info["pieces"].string;
+    EXPECT_EQ(hashes.size(), pieces * 20);
+    EXPECT_LE(pieces, 1500u);
+    EXPECT_TRUE(pieces == 1 || hashes.substr(0, 20) != hashes.substr(20, 20)) << "not one hash repeated";
+    // The info hash as a client computes it, from the info dictionary's bytes.
+    EXPECT_EQ(Hex(Sha1(Encode(info))), MakeTorrent(*entry, "elsewhere").infoHashHex);
+  }
+  // Pieces stay a size that clients accept, however large the payload.
+  EXPECT_EQ(PieceLengthFor(1), 256 * 1024);
+  EXPECT_EQ(PieceLengthFor(1ULL << 40), 64 * 1024 * 1024);
+}
+
+}  // namespace
