@@ -1,5 +1,6 @@
 #include "Harness.h"
 
+#include <memory>
 #include <thread>
 
 #include "gtk/GObjectPtr.h"
@@ -22,29 +23,23 @@ void SpinFor(std::chrono::milliseconds time) {
 }
 
 std::optional<std::string> Eval(WebKitWebView* view, const std::string& script) {
-  struct Call {
-    bool done = false;
-    std::optional<std::string> result;
-  };
-  auto call = std::make_shared<Call>();
-  // The shared state outlives a call that times out.
-  auto* holder = new std::shared_ptr<Call>(call);
+  // Set once the page has answered. It is shared with the callback, which may
+  // still come after a call that has given up waiting.
+  using Answer = std::optional<std::optional<std::string>>;
+  auto answer = std::make_shared<Answer>();
   webkit_web_view_evaluate_javascript(
       view, script.c_str(), -1, nullptr, nullptr, nullptr,
       [](GObject* source, GAsyncResult* res, gpointer data) {
-        std::unique_ptr<std::shared_ptr<Call>> state(static_cast<std::shared_ptr<Call>*>(data));
+        std::unique_ptr<std::shared_ptr<Answer>> answer(static_cast<std::shared_ptr<Answer>*>(data));
         gtk::GErrorPtr error;
         auto value = gtk::GRefPtr<JSCValue>::Adopt(
             webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, error.Out()));
-        if (value && !error) {
-          gtk::GCharPtr text(jsc_value_to_string(value.get()));
-          (*state)->result = text ? text.get() : "";
-        }
-        (*state)->done = true;
+        gtk::GCharPtr text(value && !error ? jsc_value_to_string(value.get()) : nullptr);
+        **answer = text ? std::optional<std::string>(text.get()) : std::nullopt;
       },
-      holder);
-  SpinUntil([&] { return call->done; }, std::chrono::seconds(20));
-  return call->result;
+      new std::shared_ptr<Answer>(answer));
+  SpinUntil([&] { return answer->has_value(); }, std::chrono::seconds(20));
+  return answer->value_or(std::nullopt);
 }
 
 bool WaitForPage(WebKitWebView* view, const std::string& script, std::chrono::milliseconds deadline) {

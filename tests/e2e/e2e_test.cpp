@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <httplib.h>
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -22,333 +21,217 @@
 #include "Catalogue.h"
 #include "Harness.h"
 #include "Server.h"
-#include "app/Interfaces.h"
 #include "gtk/Program.h"
 #include "net/ModINET.h"
-#include "text/CodePage.h"
 
 namespace quillmere::e2e {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::Not;
+using ::testing::StartsWith;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
 
-std::string g_downloadDir;
+fs::path g_downloads;
 
-// A port on loopback that nothing listens on, for a fetch that must fail.
-int ClosedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
+const std::string kMagnet = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567&dn=caf";
 // A results page in the site's shape, sent in windows-1252 as the site does,
 // with names that need more than ASCII, a NUL inside the table, and a magnet
 // link.
-std::string NonAsciiPage() {
-  std::string page =
-      "<html><body><table><tr><td>Torrent Name</td><td>Size</td></tr>"
-      "<tr><td><a href=\"search.asp?mode=torrentdetails&id=1\">Caf\xe9 \x80 Ol\xe9</a></td><td>1 MB</td></tr>";
-  page += std::string("<tr><td>before", 14) + std::string(1, '\0') + "after-nul</td></tr>";
-  page +=
-      "<tr><td><a id=\"magnet\" href=\"magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567&dn=caf\">"
-      "magnet</a></td></tr></table></body></html>";
-  return page;
-}
+const std::string kOwnPage =
+    "<html><body><table><tr><td>Torrent Name</td><td>Size</td></tr><tr><td>"
+    "<a href=\"search.asp?mode=torrentdetails&id=1\">Caf\xe9 \x80 Ol\xe9</a></td><td>1 MB</td></tr>"
+    "<tr><td>before\0after-nul</td></tr><tr><td><a id=\"magnet\" href=\""s +
+    kMagnet + "\">magnet</a></td></tr></table></body></html>";
 
-class RecordingLauncher final : public gtk::DesktopLauncher {
- public:
+// An HTTP server on a thread of this test, on `wanted` or else on any free
+// port. The server shares its port with any other that serves there.
+struct Served {
+  httplib::Server server;
+  std::thread thread;
+  int port;
+  Served(int wanted, const std::function<void(httplib::Server&)>& mount) {
+    mount(server);
+    port = wanted ? (server.bind_to_port("127.0.0.1", wanted) ? wanted : -1) : server.bind_to_any_port("127.0.0.1");
+    if (port > 0) thread = std::thread([this] { server.listen_after_bind(); });
+    while (thread.joinable() && !server.is_running()) std::this_thread::sleep_for(5ms);
+  }
+  ~Served() {
+    server.stop();
+    if (thread.joinable()) thread.join();
+  }
+};
+
+struct RecordingLauncher final : gtk::DesktopLauncher {
   void OpenFile(const std::string& path) override { files.push_back(path); }
   void OpenUri(const std::string& uri) override { uris.push_back(uri); }
-  std::vector<std::string> files;
-  std::vector<std::string> uris;
+  std::vector<std::string> files, uris;
 };
 
-// The stand-in site on the site's port, with a few pages of the test's own.
-class SiteServer {
- public:
-  SiteServer() : catalogue_(*demosite::Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr)) {
-    server_.Get("/e2e/search.asp", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content(NonAsciiPage(), "text/html");
-    });
-    demosite::MountSite(server_, catalogue_, "http://127.0.0.1:8642/announce");
-    if (!server_.bind_to_port("127.0.0.1", 8642)) return;
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ok_ = true;
-  }
-  ~SiteServer() {
-    server_.stop();
-    if (thread_.joinable()) thread_.join();
-  }
-  bool ok() const { return ok_; }
+// The size of a view and where it sits in the widget that holds it.
+std::string Geometry(WebKitWebView* webView) {
+  GtkWidget* view = GTK_WIDGET(webView);
+  const graphene_point_t zero = GRAPHENE_POINT_INIT(0, 0);
+  graphene_point_t at;
+  if (!gtk_widget_compute_point(view, gtk_widget_get_parent(view), &zero, &at)) return "not placed";
+  return std::to_string(gtk_widget_get_width(view)) + "x" + std::to_string(gtk_widget_get_height(view)) + "@" +
+         std::to_string(std::lround(at.x)) + "," + std::to_string(std::lround(at.y));
+}
 
- private:
-  demosite::Catalogue catalogue_;
-  httplib::Server server_;
-  std::thread thread_;
-  bool ok_ = false;
-};
+// A script that fills in the start page's field and `then` goes on.
+std::string Fill(const std::string& query, const std::string& then) {
+  return "var q = document.querySelector('input[name=query]'); q.value = '" + query + "'; " + then;
+}
 
 class ProgramTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { site_ = new SiteServer(); }
-  static void TearDownTestSuite() {
-    delete site_;
-    site_ = nullptr;
-  }
-
   void SetUp() override {
-    ASSERT_TRUE(site_->ok()) << "port 8642 is taken";
-    fs::remove_all(g_downloadDir);
-    fs::create_directories(g_downloadDir);
+    static const demosite::Catalogue catalogue = *demosite::Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr);
+    static Served site(8642, [](auto& s) { demosite::MountSite(s, catalogue, "http://127.0.0.1:8642/announce"); });
+    ASSERT_GT(site.port, 0);
+    fs::remove_all(g_downloads);
+    fs::create_directories(g_downloads);
     app::PageFetcher fetch = [this](const std::u16string& url, std::u16string& contentType,
                                     const std::u16string& postData, int32_t bufferSize, int32_t mode) {
-      // What the user sees while the fetch blocks.
-      if (program_ && program_->Main()) {
-        GtkWidget* window = GTK_WIDGET(gtk::Program::WindowOf(program_->Main()->Form()));
-        GdkCursor* cursor = gtk_widget_get_cursor(window);
-        cursorsDuringFetch_.push_back(cursor ? gdk_cursor_get_name(cursor) : "none");
-      }
+      // The pointer that the user sees while the fetch blocks.
+      GdkCursor* cursor = program_->Main() ? gtk_widget_get_cursor(GTK_WIDGET(MainWindow())) : nullptr;
+      cursors_.push_back(cursor ? gdk_cursor_get_name(cursor) : "none");
       return ModINET::FetchPage(url, contentType, postData, bufferSize, mode);
     };
     program_ = std::make_unique<gtk::Program>(nullptr, fetch, QUILLMERE_E2E_PROGRAM_FOLDER, launcher_);
-    program_->SetLastWindowClosedHandler([this] { lastWindowClosed_ = true; });
+    program_->SetLastWindowClosedHandler([this] { lastClosed_ = true; });
     program_->Start();
     ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
   }
-
   void TearDown() override {
     program_.reset();
-    SpinFor(std::chrono::milliseconds(100));
+    SpinFor(100ms);
   }
 
   WebKitWebView* MainView() { return gtk::Program::ViewOf(program_->Main()->WB()); }
   GtkWindow* MainWindow() { return gtk::Program::WindowOf(program_->Main()->Form()); }
-  WebKitWebView* ResultsView(size_t i) { return gtk::Program::ViewOf(program_->ResultsWindows().at(i)->WB2()); }
-  GtkWindow* ResultsWindow(size_t i) {
-    return gtk::Program::WindowOf(program_->ResultsWindows().at(i)->Form());
-  }
-  std::string Title(GtkWindow* window) { return gtk_window_get_title(window) ? gtk_window_get_title(window) : ""; }
+  WebKitWebView* View(size_t i) { return gtk::Program::ViewOf(program_->ResultsWindows().at(i)->WB2()); }
+  GtkWindow* Window(size_t i) { return gtk::Program::WindowOf(program_->ResultsWindows().at(i)->Form()); }
+  std::string Caption(size_t i) { return gtk_window_get_title(Window(i)) ? gtk_window_get_title(Window(i)) : ""; }
+  std::string Js(WebKitWebView* view, const std::string& script) { return Eval(view, script).value_or("(threw)"); }
 
-  bool WaitForResultsWindows(size_t count) {
-    return SpinUntil([&] { return program_->ResultsWindows().size() >= count; });
+  // Runs `script` in `view` and returns the caption of results window i once
+  // it has opened.
+  std::string Open(WebKitWebView* view, const std::string& script, size_t i) {
+    Eval(view, script + "; 'ok'");
+    return SpinUntil([&] { return program_->ResultsWindows().size() > i; }) ? Caption(i) : "(no window)";
   }
-  // Waits for the written page (or any page matching `script`) in results window i.
-  bool WaitForWrittenPage(size_t i, const std::string& script = "document.title === 'Quillmere.'") {
-    return WaitForPage(ResultsView(i), script);
-  }
-  std::string Html(WebKitWebView* view) { return Eval(view, "document.documentElement.outerHTML").value_or(""); }
-  std::string BodyText(WebKitWebView* view) { return Eval(view, "document.body.innerText").value_or(""); }
+  bool Written(size_t i) { return WaitForPage(View(i), "document.title === 'Quillmere.'"); }
 
-  // Types into the start page's field by script and submits its form.
-  void SearchFor(const std::string& query) {
-    Eval(MainView(), "var q = document.querySelector('input[name=query]'); q.value = '" + query +
-                         "'; q.form.requestSubmit(); 'ok'");
-  }
-
-  static SiteServer* site_;
   RecordingLauncher launcher_;
   std::unique_ptr<gtk::Program> program_;
-  std::vector<std::string> cursorsDuringFetch_;
-  bool lastWindowClosed_ = false;
+  std::vector<std::string> cursors_;
+  bool lastClosed_ = false;
 };
 
-SiteServer* ProgramTest::site_ = nullptr;
-
 TEST_F(ProgramTest, StartPageLoadsFromTheProgramFolderWithTheFieldFocused) {
-  const std::string expected = "file://" + std::string(QUILLMERE_E2E_PROGRAM_FOLDER) + "/Data/index.dat";
-  EXPECT_EQ(webkit_web_view_get_uri(MainView()), expected);
-  EXPECT_EQ(Title(MainWindow()), "Quillmere 4.5");
+  EXPECT_EQ(webkit_web_view_get_uri(MainView()), "file://"s + QUILLMERE_E2E_PROGRAM_FOLDER + "/Data/index.dat");
+  EXPECT_STREQ(gtk_window_get_title(MainWindow()), "Quillmere 4.5");
   EXPECT_TRUE(WaitForPage(MainView(), "document.activeElement && document.activeElement.name === 'query'"));
   EXPECT_FALSE(gtk_window_get_resizable(MainWindow()));
   EXPECT_TRUE(program_->ResultsWindows().empty());
+  // The content area is 8880 x 2940 twips; the layout takes 30 x 0 off it.
+  EXPECT_TRUE(SpinUntil([&] { return Geometry(MainView()) == "590x196@0,0"; })) << Geometry(MainView());
 }
 
-TEST_F(ProgramTest, MainViewFillsTheContentAreaLessTheLayoutMargins) {
-  GtkWidget* view = GTK_WIDGET(MainView());
-  // 8880 - 30 and 2940 - 0 twips.
-  EXPECT_TRUE(SpinUntil([&] { return gtk_widget_get_width(view) == 590 && gtk_widget_get_height(view) == 196; }))
-      << gtk_widget_get_width(view) << "x" << gtk_widget_get_height(view);
-  const graphene_point_t zero = GRAPHENE_POINT_INIT(0, 0);
-  graphene_point_t origin;
-  ASSERT_TRUE(gtk_widget_compute_point(view, gtk_widget_get_parent(view), &zero, &origin));
-  EXPECT_EQ(origin.x, 0);
-  EXPECT_EQ(origin.y, 0);
-}
-
-TEST_F(ProgramTest, ScriptedQueryOpensAResultsWindowWithTheWrittenPage) {
-  SearchFor("Lune");
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  EXPECT_EQ(Title(ResultsWindow(0)), "Quillmere: Lune");
-  ASSERT_TRUE(WaitForWrittenPage(0));
-  const std::string html = Html(ResultsView(0));
-  EXPECT_THAT(html, HasSubstr("Torrent Name"));
-  EXPECT_THAT(html, HasSubstr("http://127.0.0.1:8642/download.asp?"));
-  // The site's page is windows-1252; the written page shows its characters.
-  EXPECT_THAT(BodyText(ResultsView(0)), HasSubstr("Georges M\xc3\xa9li\xc3\xa8s"));
-  EXPECT_THAT(BodyText(ResultsView(0)), HasSubstr("Lune \xe2\x80\x93 Georges"));
-  // The main window stays on its start page; the pointer was the wait
-  // pointer during the fetch and is back to the default after it.
-  EXPECT_THAT(webkit_web_view_get_uri(MainView()), HasSubstr("/Data/index.dat"));
-  EXPECT_THAT(cursorsDuringFetch_, ElementsAre("wait"));
-  EXPECT_EQ(gtk_widget_get_cursor(GTK_WIDGET(MainWindow())), nullptr);
-}
-
-TEST_F(ProgramTest, RealKeyPressesAndEnterOpenTheResults) {
+TEST_F(ProgramTest, TypedQueryAndEnterOpenTheResults) {
   if (!g_find_program_in_path("xdotool")) GTEST_SKIP() << "xdotool is not installed";
   gtk_window_present(MainWindow());
-  SpinFor(std::chrono::milliseconds(500));
+  SpinFor(500ms);
   ASSERT_EQ(std::system("xdotool type --delay 30 Nosferatu && xdotool key Return"), 0);
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  EXPECT_EQ(Title(ResultsWindow(0)), "Quillmere: Nosferatu");
-  ASSERT_TRUE(WaitForWrittenPage(0));
-  EXPECT_THAT(BodyText(ResultsView(0)), HasSubstr("Eine Symphonie des Grauens"));
+  EXPECT_EQ(Open(MainView(), "0", 0), "Quillmere: Nosferatu");
+  ASSERT_TRUE(Written(0));
+  EXPECT_THAT(Js(View(0), "document.body.innerText"), HasSubstr("Eine Symphonie des Grauens"));
 }
 
-TEST_F(ProgramTest, FormSubmittedByScriptWithoutEventsStillGivesTheTypedQuery) {
-  // form.submit() raises no submit event, and the value is set without an
-  // input event: the field is still read as it stands at submission.
-  Eval(MainView(), "var q = document.querySelector('input[name=query]'); q.value = 'Haxan'; q.form.submit(); 'ok'");
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  EXPECT_EQ(Title(ResultsWindow(0)), "Quillmere: Haxan");
-}
+TEST_F(ProgramTest, SearchFeedsItsWindowItsLinksItsLayoutAndItsClosing) {
+  // form.submit() raises no submit event and setting the value raises no input
+  // event: the program must still read the field as it stands at submission.
+  ASSERT_EQ(Open(MainView(), Fill("Lune", "q.form.submit()"), 0), "Quillmere: Lune");
+  ASSERT_TRUE(Written(0));
+  EXPECT_THAT(Js(View(0), "document.documentElement.outerHTML"), HasSubstr("http://127.0.0.1:8642/download.asp?"));
+  // The site's page is windows-1252; the written page shows its characters.
+  EXPECT_THAT(Js(View(0), "document.body.innerText"), HasSubstr("Lune \xe2\x80\x93 Georges M\xc3\xa9li\xc3\xa8s"));
+  EXPECT_THAT(webkit_web_view_get_uri(MainView()), HasSubstr("/Data/index.dat"));
 
-TEST_F(ProgramTest, JavascriptAddressesRunInTheStartPage) {
-  Eval(MainView(), "location.href = 'javascript:void(document.title = \"ran\")'; 'ok'");
-  EXPECT_TRUE(WaitForPage(MainView(), "document.title === 'ran'"));
-  EXPECT_TRUE(program_->ResultsWindows().empty());
-}
+  EXPECT_EQ(Open(View(0), "document.querySelector('a[href*=\"directory.asp\"]').click()", 1), "Quillmere: Directory");
+  ASSERT_TRUE(Written(1));
+  EXPECT_THAT(Js(View(1), "document.body.innerText"), HasSubstr("Torrent Name"));
+  EXPECT_EQ(Caption(0), "Quillmere: Lune");
+  // The search shows the wait pointer while it fetches; following a link
+  // leaves the pointer alone.
+  EXPECT_THAT(cursors_, ElementsAre("wait", "none"));
 
-TEST_F(ProgramTest, DirectoryLinkInAResultsWindowOpensTheDirectory) {
-  SearchFor("Lune");
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  ASSERT_TRUE(WaitForWrittenPage(0));
-  Eval(ResultsView(0), "document.querySelector('a[href*=\"directory.asp\"]').click(); 'ok'");
-  ASSERT_TRUE(WaitForResultsWindows(2));
-  EXPECT_EQ(Title(ResultsWindow(1)), "Quillmere: Directory");
-  ASSERT_TRUE(WaitForWrittenPage(1));
-  // The window in which the link was clicked keeps its caption and page.
-  EXPECT_EQ(Title(ResultsWindow(0)), "Quillmere: Lune");
-  EXPECT_EQ(program_->ResultsWindows().at(0)->ResultsWindow(), program_->ResultsWindows().at(1));
-  EXPECT_THAT(BodyText(ResultsView(0)), HasSubstr("Lune"));
-  EXPECT_THAT(Html(ResultsView(1)), HasSubstr("Torrent Name"));
-}
-
-TEST_F(ProgramTest, DownloadLinkSavesTheTorrentAndNeverOverwrites) {
-  SearchFor("Lune");
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  ASSERT_TRUE(WaitForWrittenPage(0));
-  const std::string click = "document.querySelector('a[href*=\"download.asp\"]').click(); 'ok'";
-  Eval(ResultsView(0), click);
-  ASSERT_TRUE(SpinUntil([&] { return launcher_.files.size() == 1; }));
-  Eval(ResultsView(0), click);
-  ASSERT_TRUE(SpinUntil([&] { return launcher_.files.size() == 2; }));
-
-  const fs::path first = launcher_.files[0];
-  const fs::path second = launcher_.files[1];
-  EXPECT_EQ(first.parent_path(), fs::path(g_downloadDir));
-  EXPECT_EQ(first.extension(), ".torrent");
-  EXPECT_EQ(second.filename().string(), first.stem().string() + " (1).torrent");
-  for (const fs::path& file : {first, second}) {
-    std::ifstream in(file, std::ios::binary);
-    std::string start(11, '\0');
-    in.read(start.data(), 11);
-    EXPECT_EQ(start, "d8:announce") << file;
+  // Two downloads of the same torrent: the second is not written over the first.
+  for (size_t n = 1; n <= 2; ++n) {
+    Eval(View(0), "document.querySelector('a[href*=\"download.asp\"]').click(); 'ok'");
+    ASSERT_TRUE(SpinUntil([&] { return launcher_.files.size() == n; }));
   }
-  // No download opened a window; the results window stays on its page.
-  EXPECT_EQ(program_->ResultsWindows().size(), 1u);
-  EXPECT_EQ(Eval(ResultsView(0), "document.title"), "Quillmere.");
-}
+  const std::string name = fs::path(launcher_.files[0]).stem();
+  EXPECT_THAT(launcher_.files, ElementsAre(g_downloads / (name + ".torrent"), g_downloads / (name + " (1).torrent")));
+  for (const std::string& file : launcher_.files)
+    EXPECT_THAT(std::string(std::istreambuf_iterator<char>(std::ifstream(file).rdbuf()), {}),
+                StartsWith("d8:announce"));
+  EXPECT_EQ(program_->ResultsWindows().size(), 2u);
+  EXPECT_EQ(Js(View(0), "document.title"), "Quillmere.");
 
-TEST_F(ProgramTest, FailedFetchLeavesABlankWindowTitledWithTheQuery) {
-  const std::string address =
-      "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/search.asp?query=gone&mode=search";
-  Eval(MainView(), "document.querySelector('input[name=query]').value = 'gone'; location.href = '" + address +
-                       "'; 'ok'");
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  EXPECT_EQ(Title(ResultsWindow(0)), "Quillmere: gone");
-  ASSERT_TRUE(WaitForPage(ResultsView(0), "document.readyState === 'complete'"));
-  SpinFor(std::chrono::milliseconds(300));
-  EXPECT_EQ(webkit_web_view_get_uri(ResultsView(0)), std::string("about:blank"));
-  EXPECT_EQ(Eval(ResultsView(0), "document.body ? document.body.innerHTML : ''"), "");
-  EXPECT_EQ(gtk_widget_get_cursor(GTK_WIDGET(MainWindow())), nullptr);
-}
-
-TEST_F(ProgramTest, NonAsciiNamesShowAndANulDoesNotCutThePage) {
-  Eval(MainView(), "document.querySelector('input[name=query]').value = 'caf\\u00e9'; "
-                   "location.href = 'http://127.0.0.1:8642/e2e/search.asp?query=caf%C3%A9&mode=search'; 'ok'");
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  EXPECT_EQ(Title(ResultsWindow(0)), "Quillmere: caf\xc3\xa9");
-  ASSERT_TRUE(WaitForWrittenPage(0));
-  const std::string text = BodyText(ResultsView(0));
-  EXPECT_THAT(text, HasSubstr("Caf\xc3\xa9 \xe2\x82\xac Ol\xc3\xa9"));
-  EXPECT_THAT(text, HasSubstr("after-nul"));
-  EXPECT_EQ(Eval(ResultsView(0), "document.characterSet"), "UTF-8");
-}
-
-TEST_F(ProgramTest, MagnetLinksGoToTheDesktopHandlerUnchanged) {
-  Eval(MainView(), "location.href = 'http://127.0.0.1:8642/e2e/search.asp?query=m&mode=search'; 'ok'");
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  ASSERT_TRUE(WaitForWrittenPage(0));
-  Eval(ResultsView(0), "document.getElementById('magnet').click(); 'ok'");
-  ASSERT_TRUE(SpinUntil([&] { return !launcher_.uris.empty(); }));
-  EXPECT_THAT(launcher_.uris,
-              ElementsAre("magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567&dn=caf"));
-  EXPECT_EQ(Eval(ResultsView(0), "document.title"), "Quillmere.");
-}
-
-TEST_F(ProgramTest, ResultsWindowLayoutFollowsItsSizeAndNeverGoesNegative) {
-  SearchFor("Lune");
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  GtkWidget* view = GTK_WIDGET(ResultsView(0));
-  EXPECT_TRUE(gtk_window_get_resizable(ResultsWindow(0)));
-  // 10515 - 80 and 7200 - 320 twips.
-  ASSERT_TRUE(SpinUntil([&] { return gtk_widget_get_width(view) == 696 && gtk_widget_get_height(view) == 459; }))
-      << gtk_widget_get_width(view) << "x" << gtk_widget_get_height(view);
-  // The layout reads the content area; the view keeps its margins through
+  EXPECT_TRUE(gtk_window_get_resizable(Window(0)));
+  // 10515 x 7200 twips less 80 x 320: the view keeps these margins through
   // any resizing, and a window too small for them gives a view of size 0.
-  GtkWidget* host = gtk_widget_get_parent(view);
-  const auto fitsHost = [&] {
-    const int w = gtk_widget_get_width(host), h = gtk_widget_get_height(host);
-    const long expectW = std::lround(std::max(0.0, (w * 15.0 - 80) / 15));
-    const long expectH = std::lround(std::max(0.0, (h * 15.0 - 320) / 15));
-    return gtk_widget_get_width(view) == expectW && gtk_widget_get_height(view) == expectH;
-  };
-  gtk_window_set_default_size(ResultsWindow(0), 900, 600);
-  EXPECT_TRUE(SpinUntil([&] { return gtk_widget_get_width(host) > 800 && fitsHost(); }))
-      << gtk_widget_get_width(view) << "x" << gtk_widget_get_height(view);
-  gtk_window_set_default_size(ResultsWindow(0), 3, 3);
-  EXPECT_TRUE(SpinUntil([&] { return gtk_widget_get_height(host) < 21 && fitsHost(); }))
-      << gtk_widget_get_width(view) << "x" << gtk_widget_get_height(view);
-  EXPECT_EQ(gtk_widget_get_height(view), 0);
-  graphene_point_t origin;
-  const graphene_point_t zero = GRAPHENE_POINT_INIT(0, 0);
-  ASSERT_TRUE(gtk_widget_compute_point(view, host, &zero, &origin));
-  EXPECT_EQ(origin.x, 0);
-  EXPECT_EQ(origin.y, 0);
-}
+  EXPECT_TRUE(SpinUntil([&] { return Geometry(View(0)) == "696x459@0,0"; })) << Geometry(View(0));
+  GtkWidget* host = gtk_widget_get_parent(GTK_WIDGET(View(0)));
+  const auto less = [](int px, double twips) { return std::to_string(std::lround(std::max(0.0, px - twips / 15))); };
+  for (const int size : {900, 3}) {
+    gtk_window_set_default_size(Window(0), size, size * 2 / 3);
+    EXPECT_TRUE(SpinUntil([&] {
+      const int w = gtk_widget_get_width(host), h = gtk_widget_get_height(host);
+      return (size > 3 ? w > 800 : h < 21) && Geometry(View(0)) == less(w, 80) + "x" + less(h, 320) + "@0,0";
+    })) << Geometry(View(0));
+  }
 
-TEST_F(ProgramTest, ClosingTheMainWindowLeavesResultsWindowsOpenUntilTheLast) {
-  SearchFor("Lune");
-  ASSERT_TRUE(WaitForResultsWindows(1));
-  ASSERT_TRUE(WaitForWrittenPage(0));
   gtk_window_close(MainWindow());
   ASSERT_TRUE(SpinUntil([&] { return program_->Main() == nullptr; }));
-  EXPECT_EQ(program_->ResultsWindows().size(), 1u);
-  EXPECT_FALSE(lastWindowClosed_);
-  gtk_window_close(ResultsWindow(0));
-  ASSERT_TRUE(SpinUntil([&] { return lastWindowClosed_; }));
+  EXPECT_EQ(program_->ResultsWindows().size(), 2u);
+  EXPECT_FALSE(lastClosed_);
+  gtk_window_close(Window(1));
+  gtk_window_close(Window(0));
+  ASSERT_TRUE(SpinUntil([&] { return lastClosed_; }));
   EXPECT_EQ(program_->OpenWindowCount(), 0u);
+}
+
+TEST_F(ProgramTest, FailedFetchLeavesABlankWindowAndNonAsciiNamesShow) {
+  // A server that has just stopped: its port refuses the fetch.
+  const std::string gone = "http://127.0.0.1:" + std::to_string(Served(0, [](auto&) {}).port) + "/search.asp";
+  EXPECT_EQ(Open(MainView(), Fill("gone", "location.href = '" + gone + "'"), 0), "Quillmere: gone");
+  ASSERT_TRUE(WaitForPage(View(0), "document.readyState === 'complete'"));
+  SpinFor(300ms);
+  EXPECT_EQ(Js(View(0), "location.href + '|' + document.body.innerHTML"), "about:blank|");
+  EXPECT_EQ(gtk_widget_get_cursor(GTK_WIDGET(MainWindow())), nullptr);
+
+  // The test's own page, served apart so that nothing else that serves on the
+  // site's port can answer for it.
+  Served own(0,
+             [](auto& s) { s.Get("/search.asp", [](auto&, auto& res) { res.set_content(kOwnPage, "text/html"); }); });
+  const std::string address = "http://127.0.0.1:" + std::to_string(own.port) + "/search.asp?query=caf%C3%A9";
+  EXPECT_EQ(Open(MainView(), Fill("caf\\u00e9", "location.href = '" + address + "'"), 1), "Quillmere: caf\xc3\xa9");
+  ASSERT_TRUE(Written(1));
+  EXPECT_THAT(Js(View(1), "document.body.innerText"),
+              AllOf(HasSubstr("Caf\xc3\xa9 \xe2\x82\xac Ol\xc3\xa9"), HasSubstr("after-nul")));
+  EXPECT_EQ(Js(View(1), "document.characterSet"), "UTF-8");
+  // A magnet link goes to the desktop's handler unchanged, and the window
+  // stays on its page.
+  Eval(View(1), "document.getElementById('magnet').click(); 'ok'");
+  ASSERT_TRUE(SpinUntil([&] { return !launcher_.uris.empty(); }));
+  EXPECT_THAT(launcher_.uris, ElementsAre(kMagnet));
+  EXPECT_EQ(Js(View(1), "document.title"), "Quillmere.");
 }
 
 }  // namespace
@@ -358,8 +241,8 @@ int main(int argc, char** argv) {
   // GLib reads the environment once; the download folder is set before it.
   char folder[] = "/tmp/quillmere-e2e-XXXXXX";
   if (!mkdtemp(folder)) return 2;
-  quillmere::e2e::g_downloadDir = std::string(folder) + "/Downloads";
-  setenv("XDG_DOWNLOAD_DIR", quillmere::e2e::g_downloadDir.c_str(), 1);
+  quillmere::e2e::g_downloads = std::string(folder) + "/Downloads";
+  setenv("XDG_DOWNLOAD_DIR", quillmere::e2e::g_downloads.c_str(), 1);
   setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
   gtk_init();
   ::testing::InitGoogleTest(&argc, argv);
