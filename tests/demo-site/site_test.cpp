@@ -4,7 +4,6 @@
 #include <httplib.h>
 
 #include <algorithm>
-#include <charconv>
 #include <map>
 #include <regex>
 #include <set>
@@ -19,14 +18,15 @@
 namespace {
 
 using namespace quillmere::demosite;
-using quillmere::text::ToUtf8;
+namespace text = quillmere::text;
+using Strings = std::vector<std::string>;
 
 constexpr auto npos = std::string::npos;
 constexpr size_t kRows = kRowsPerPage;
 const std::string kHtml(kHtmlContentType);
 
 const Catalogue& Shipped() {
-  static const Catalogue catalogue = *Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr);
+  static const Catalogue catalogue = Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr).value();
   return catalogue;
 }
 
@@ -35,20 +35,14 @@ struct LoopbackSite {
   httplib::Server server;
   int port = server.bind_to_any_port("127.0.0.1");
   std::string baseUrl = "http://127.0.0.1:" + std::to_string(port) + "/";
-  std::thread thread;
-
-  LoopbackSite() {
-    if (port <= 0) throw std::runtime_error("cannot bind a loopback port");
+  std::thread thread{[this] {
     MountSite(server, Shipped(), baseUrl + "announce");
-    thread = std::thread([this] { server.listen_after_bind(); });
-    // Stopping a server that has not started listening would leave the thread
-    // running, so construction ends only once it listens.
-    while (!server.is_running()) std::this_thread::yield();
-  }
-  ~LoopbackSite() {
-    server.stop();
-    thread.join();
-  }
+    server.listen_after_bind();
+  }};
+  // Stopping a server that has not started listening would leave the thread
+  // running, so construction ends only once it listens.
+  LoopbackSite() { while (port > 0 && !server.is_running()) std::this_thread::yield(); }
+  ~LoopbackSite() { server.stop(), thread.join(); }
 };
 
 LoopbackSite& Site() {
@@ -59,17 +53,15 @@ LoopbackSite& Site() {
 // GET of a target such as "/search.asp?query=x". No answer fails the test and
 // gives an empty response with status -1.
 httplib::Response Get(const std::string& target) {
-  httplib::Client client("127.0.0.1", Site().port);
-  client.set_read_timeout(10, 0);
-  auto result = client.Get(target.c_str());
+  auto result = httplib::Client("127.0.0.1", Site().port).Get(target.c_str());
   if (result) return *result;
   ADD_FAILURE() << "no answer for " << target.substr(0, 200);
   return {};
 }
 
 // Every capture group 1 of `pattern` in `text`, in order.
-std::vector<std::string> AllMatches(const std::string& text, const std::string& pattern) {
-  std::vector<std::string> found;
+Strings AllMatches(const std::string& text, const std::string& pattern) {
+  Strings found;
   const std::regex re(pattern);
   for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it) {
     found.push_back((*it)[1].str());
@@ -77,25 +69,14 @@ std::vector<std::string> AllMatches(const std::string& text, const std::string& 
   return found;
 }
 
-size_t CountOf(std::string_view text, std::string_view needle) {
-  size_t count = 0;
-  for (size_t at = text.find(needle); at != npos; at = text.find(needle, at + needle.size())) ++count;
-  return count;
-}
-
-std::vector<int> Ids(const std::vector<const Entry*>& entries) {
-  std::vector<int> ids;
-  for (const Entry* e : entries) ids.push_back(e->id);
+Strings Ids(const std::vector<const Entry*>& entries) {
+  Strings ids;
+  for (const Entry* e : entries) ids.push_back(std::to_string(e->id));
   return ids;
 }
 
-std::vector<int> IdsOnPage(const std::string& body) {
-  std::vector<int> ids;
-  for (const auto& id : AllMatches(body, R"(search\.asp\?mode=torrentdetails&amp;id=(\d+)&amp;)")) {
-    ids.push_back(std::stoi(id));
-  }
-  return ids;
-}
+// The ids of the torrents that a page lists, by their details links.
+Strings IdsOnPage(const std::string& body) { return AllMatches(body, R"(mode=torrentdetails&amp;id=(\d+)&amp;)"); }
 
 // From the first `marker` to the next `end`; empty when there is no marker.
 std::string Cut(const std::string& body, const std::string& marker, const std::string& end = "</td>") {
@@ -104,64 +85,52 @@ std::string Cut(const std::string& body, const std::string& marker, const std::s
 }
 
 TEST(Catalogue, TheShippedOneHoldsAboutThreeHundredEntriesInEveryCategoryInTheCodePage) {
-  const auto& entries = Shipped().Entries();
-  EXPECT_TRUE(entries.size() >= 250 && entries.size() <= 400) << entries.size();
-  std::set<int> categoriesUsed;
+  EXPECT_TRUE(Shipped().Entries().size() >= 250 && Shipped().Entries().size() <= 400);
+  for (const Category& c : Shipped().Categories()) EXPECT_GT(Shipped().CountInCategory(c.id), 0u) << c.id;
   std::u16string names;
-  for (const Entry& e : entries) {
-    categoriesUsed.insert(e.categoryId);
-    names += e.name;
-  }
-  EXPECT_EQ(categoriesUsed.size(), Shipped().Categories().size()) << "every category has entries";
+  for (const Entry& e : Shipped().Entries()) names += e.name;
   // A character that the page encoding cannot hold would come back as "?".
-  EXPECT_EQ(quillmere::text::FromCodePage(quillmere::text::ToCodePage(names)), names);
-  for (char16_t ch : std::u16string_view(u"\u00E9\u00FC\u2013\u20AC")) {
-    EXPECT_NE(names.find(ch), npos) << ToUtf8(std::u16string(1, ch));
-  }
-}
-
-TEST(Catalogue, AMalformedLineIsRefusedWithItsNumber) {
-  for (const char* line : {"torrent\t1\t1\t2024-01-01\t100\t1\t1\tf.iso", "torrent\t1\t9\t2024-01-01\t100\t1\t1\tf.iso\tN",
-                           "torrent\t1\t1\t2024-1-01\t100\t1\t1\tf.iso\tN", "torrent\t1\t1\t2024-01-01\t100\t-1\t1\tf.iso\tN",
-                           "torrent\t1\t1\t2024-01-01\t0\t1\t1\tf.iso\tN", "torrent\t1\t1\t2024-01-01\t100\t1\t1\tf\".iso\tN",
-                           "torrent\t1\t1\t2024-01-01\t100\t1\t1\ta/b.iso\tN", "torrent\t4\t2\t2024-01-01\t100\t1\t1\tb.iso\tB",
-                           "category\t2\tAgain", "film\t1\tName"}) {
-    std::string error;
-    EXPECT_FALSE(Catalogue::Parse("category\t1\tL\ncategory\t2\tB\ntorrent\t4\t1\t2024-01-01\t100\t1\t1\ta.iso\tA\n" +
-                                  std::string(line), &error));
-    EXPECT_NE(error.find("line 4"), npos) << line << ": " << error;
-  }
+  EXPECT_EQ(text::FromCodePage(text::ToCodePage(names)), names);
+  for (char16_t ch : std::u16string_view(u"\u00E9\u00FC\u2013\u20AC")) EXPECT_NE(names.find(ch), npos) << int{ch};
 }
 
 TEST(Catalogue, ReadsCommentsCrlfAndUtf8AndSearchesWordBeginningsIgnoringCase) {
-  const auto c = Catalogue::Parse(
+  const std::string text =
       "category\t1\tLinux\ncategory\t2\tBooks\n# comment\r\n"
       "torrent\t3\t1\t2024-01-01\t100\t1\t1\tc.iso\tDebian 12.5.0 amd64 netinst\r\n"
       "torrent\t1\t1\t2024-01-01\t100\t1\t1\ta.iso\tFreeBSD 14.1 amd64 disc1\n"
       "torrent\t2\t2\t2024-01-01\t100\t1\t1\tb.epub\tVictor Hugo \xE2\x80\x93 Les Mis\xC3\xA9rables [EPUB]\n"
-      "torrent\t4\t2\t2024-01-01\t100\t1\t1\td.epub\tKochbuch \xE2\x80\x93 Rezepte unter 5 \xE2\x82\xAC\n",
-      nullptr);
+      "torrent\t4\t2\t2024-01-01\t100\t1\t1\td.epub\tKochbuch \xE2\x80\x93 Rezepte unter 5 \xE2\x82\xAC\n";
+  const auto c = Catalogue::Parse(text, nullptr);
   ASSERT_TRUE(c);
-  EXPECT_EQ(Ids(c->InCategory(1)), (std::vector<int>{1, 3})) << "in id order, whatever the file order";
-  EXPECT_EQ(c->FindEntry(4)->name.back(), u'\u20AC');
+  EXPECT_EQ(Ids(c->InCategory(1)), Strings({"1", "3"})) << "in id order, whatever the file order";
   EXPECT_EQ(c->FindEntry(5), nullptr);
-  const std::vector<std::pair<std::u16string, std::vector<int>>> searches = {
-      {u"amd64", {1, 3}}, {u"AMD64", {1, 3}}, {u"deb", {3}}, {u"ebian", {}}, {u"amd64 freebsd", {1}},
-      {u"amd64 hugo", {}}, {u"mis\u00E9rables", {2}}, {u"MIS\u00C9RABLES", {2}}, {u"miserables", {}},
-      {u"12.5", {3}}, {u"\u20AC", {4}}, {u"hugo hugo HUGO", {2}}, {u"", {}}, {u"  \u2013 -- ", {}}};
-  for (const auto& [query, ids] : searches) EXPECT_EQ(Ids(c->Search(query)), ids) << ToUtf8(query);
-  EXPECT_EQ(SplitWords(u"Pop!_OS 22.04 \u00DCber\u2013All"),
-            (std::vector<std::u16string>{u"pop", u"os", u"22", u"04", u"\u00FCber", u"all"}));
+  const std::vector<std::pair<std::u16string, Strings>> searches = {
+      {u"amd64", {"1", "3"}}, {u"AMD64", {"1", "3"}}, {u"deb", {"3"}}, {u"ebian", {}}, {u"amd64 freebsd", {"1"}},
+      {u"amd64 hugo", {}}, {u"mis\u00E9rables", {"2"}}, {u"MIS\u00C9RABLES", {"2"}}, {u"miserables", {}},
+      {u"12.5", {"3"}}, {u"\u20AC", {"4"}}, {u"hugo hugo HUGO", {"2"}}, {u"", {}}, {u"  \u2013 -- ", {}}};
+  for (const auto& [query, ids] : searches) EXPECT_EQ(Ids(c->Search(query)), ids) << text::ToUtf8(query);
+  // A malformed line is refused, and the error names it. Fields are written
+  // with spaces here for legibility.
+  for (const char* line : {"torrent 7 1 2024-01-01 100 1 1 f.iso", "torrent 7 9 2024-01-01 100 1 1 f.iso N",
+                           "torrent 7 1 2024-1-01 100 1 1 f.iso N", "torrent 7 1 2024-01-01 100 -1 1 f.iso N",
+                           "torrent 7 1 2024-01-01 0 1 1 f.iso N", "torrent 7 1 2024-01-01 100 1 1 f\".iso N",
+                           "torrent 7 1 2024-01-01 100 1 1 a/b.iso N", "torrent 4 2 2024-01-01 100 1 1 b.iso B",
+                           "category 2 Again", "film 1 Name"}) {
+    std::string error;
+    EXPECT_FALSE(Catalogue::Parse(text + std::regex_replace(line, std::regex(" "), "\t"), &error));
+    EXPECT_NE(error.find("line 8"), npos) << line << ": " << error;
+  }
 }
 
-TEST(SearchPage, CarriesTheMarkersAndLinkFormsInEveryRow) {
-  // Addresses are matched regardless of letter case.
-  const auto res = Get("/SEARCH.ASP?query=CC&mode=search");
-  EXPECT_EQ(res.get_header_value("Content-Type"), kHtml);
+// The main window keeps the site's "&amp;", so the builder turns its details
+// links into "download.asp?amp;id=N"; the site must serve those as well.
+TEST(SearchPage, CarriesTheMarkersAndLinkFormsAndTheBuilderMakesThemAbsolute) {
+  const auto res = Get("/SEARCH.ASP?query=CC&mode=search&page=2");  // letter case does not matter
   EXPECT_EQ(res.get_header_value("Server"), "quillmere-demo-site") << "scripts recognise the site by it";
   const std::string table = Cut(res.body, "Torrent Name", "</table>");
   EXPECT_EQ(table.find("<table"), npos) << "no table inside the results table";
-  EXPECT_EQ(CountOf(table, "<tr"), kRows) << "result rows after the header row";
+  EXPECT_EQ(AllMatches(table, "(<tr)").size(), kRows) << "result rows after the header row";
   for (const char* form : {R"rx(href="directory\.asp\?mode=sub&amp;cat=(\d+)")rx",
                            R"rx(href="search\.asp\?mode=torrentdetails&amp;id=(\d+)&amp;[^"]+")rx",
                            R"rx(href="download\.asp\?id=(\d+)&amp;[^"]+"><img src="images/downloadlock\.gif")rx",
@@ -172,71 +141,65 @@ TEST(SearchPage, CarriesTheMarkersAndLinkFormsInEveryRow) {
   const std::string cell = Cut(res.body, "Pages (");
   EXPECT_EQ(AllMatches(cell, R"rx(href="search\.asp\?query=CC&amp;mode=search&amp;page=(\d+)")rx").size(),
             AllMatches(cell, R"rx(href="([^"]+)")rx").size() - 1);
-  EXPECT_EQ(CountOf(cell, "href=\"directory.asp?"), 1u);
+  EXPECT_EQ(AllMatches(cell, R"((href="directory\.asp\?))").size(), 1u);
   // Menu, table, navigation cell and footer in this order, none missing.
   const size_t marker = res.body.find("Torrent Name");
   const std::vector<size_t> order = {res.body.find("id=\"menu\""), marker, res.body.find("</table>", marker),
                                      res.body.find("Pages ("), res.body.find("id=\"footer\"")};
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end()) && order.back() != npos);
-}
 
-// The main window keeps the site's "&amp;", so its details links arrive as
-// "download.asp?amp;id=N"; the site must serve those as well.
-TEST(SearchPage, TheBuilderMakesEveryLinkAbsoluteAndEachIsServed) {
   const std::string& base = Site().baseUrl;
-  const std::u16string source = quillmere::text::FromCodePage(Get("/search.asp?query=cc&mode=search&page=2").body);
   for (auto variant : {quillmere::results::Variant::ResultsWindow, quillmere::results::Variant::MainWindow}) {
-    const auto page = quillmere::results::BuildResultsPage(source, std::u16string(base.begin(), base.end()), variant);
-    ASSERT_TRUE(page.matched);
-    const std::string rows = quillmere::text::ToCodePage(page.resultsRows);
-    const std::string nav = quillmere::text::ToCodePage(page.pagesRow);
+    const auto page = quillmere::results::BuildResultsPage(text::FromCodePage(res.body),
+                                                           std::u16string(base.begin(), base.end()), variant);
+    const std::string rows = text::ToCodePage(page.resultsRows);
+    const std::string nav = text::ToCodePage(page.pagesRow);
     EXPECT_EQ(rows.rfind("Torrent Name", 0), 0u);
     // Details links become downloads, so each row has two download links.
-    EXPECT_EQ(CountOf(rows, "href=\"" + base + "download.asp?"), 2 * kRows);
-    EXPECT_EQ(CountOf(rows, "href=\"" + base + "directory.asp?mode=sub&"), kRows);
-    EXPECT_EQ(CountOf(rows, "src=\"" + base + "images/downloadlock.gif\""), kRows);
-    EXPECT_NE(nav.find("href=\"" + base + "search.asp?query=cc&amp;mode=search&amp;page=1\""), npos);
+    EXPECT_EQ(AllMatches(rows, "(href=\"" + base + R"(download\.asp\?))").size(), 2 * kRows);
+    EXPECT_NE(nav.find("href=\"" + base + "search.asp?query=CC&amp;mode=search&amp;page=1\""), npos);
     EXPECT_NE(nav.find("href=\"" + base + "directory.asp?"), npos);
-    EXPECT_EQ(AllMatches(rows + nav, R"rx(((?:href|src)="[^h]))rx"), std::vector<std::string>()) << "relative";
+    EXPECT_EQ(AllMatches(rows + nav, R"rx(((?:href|src)="[^h]))rx"), Strings()) << "relative links";
     const auto links = AllMatches(rows + nav, "(?:href|src)=\"" + base + R"rx(([^"]*)")rx");
     for (const std::string& link : std::set<std::string>(links.begin(), links.end())) {
       const auto served = Get("/" + std::regex_replace(link, std::regex("&amp;"), "&"));
-      const std::string type = served.get_header_value("Content-Type");
       EXPECT_EQ(served.status, 200) << link;
-      EXPECT_TRUE(link.starts_with("download.asp") ? type == "application/x-bittorrent"
-                  : link.starts_with("images/")    ? type == "image/gif"
-                                                   : served.body.find("Torrent Name") != npos)
-          << link;
+      EXPECT_EQ(served.get_header_value("Content-Type"), link.starts_with("download.asp") ? "application/x-bittorrent"
+                                                         : link.starts_with("images/")    ? "image/gif" : kHtml);
     }
   }
 }
 
 TEST(Pagination, PageKHoldsItsSliceAndTheLastPageLinksBack) {
   const Catalogue& c = Shipped();
-  std::vector<std::pair<std::string, std::vector<int>>> listings = {
+  std::vector<std::pair<std::string, Strings>> listings = {
       {"/search.asp?query=linux&mode=search", Ids(c.Search(u"linux"))},
       {"/search.asp?query=cc&mode=search", Ids(c.Search(u"cc"))},
       {"/search.asp?query=Kevin+MacLeod&mode=search", Ids(c.Search(u"kevin macleod"))},
       {"/search.asp?query=mis%E9rables&mode=search", Ids(c.Search(u"mis\u00E9rables"))},  // windows-1252
   };
+  // The directory's own table links to every category.
+  const std::string directory = Cut(Get("/directory.asp").body, "Torrent Name", "</table>");
   for (const Category& cat : c.Categories()) {
-    listings.emplace_back("/directory.asp?mode=sub&cat=" + std::to_string(cat.id), Ids(c.InCategory(cat.id)));
+    const std::string id = std::to_string(cat.id);
+    EXPECT_NE(directory.find("directory.asp?mode=sub&amp;cat=" + id + "\""), npos) << id;
+    listings.emplace_back("/directory.asp?mode=sub&cat=" + id, Ids(c.InCategory(cat.id)));
   }
   for (const auto& [target, expected] : listings) {
     SCOPED_TRACE(target);
     ASSERT_FALSE(expected.empty());
     const int pages = static_cast<int>((expected.size() + kRows - 1) / kRows);
     auto page = [&](int k) { return Get(target + "&page=" + std::to_string(k)).body; };
-    std::vector<int> all;
+    Strings all;
     for (int k = 1; k <= pages; ++k) {
       const std::string body = page(k);
-      const std::vector<int> ids = IdsOnPage(body);
+      const Strings ids = IdsOnPage(body);
       EXPECT_EQ(ids.size(), std::min(kRows, expected.size() - all.size())) << "page " << k;
       all.insert(all.end(), ids.begin(), ids.end());
       // The count of pages; "Previous", every other page and "Next" in order.
       const std::string cell = Cut(body, "Pages (");
       EXPECT_EQ(cell.rfind("Pages (" + std::to_string(pages) + ")", 0), 0u) << cell;
-      std::vector<std::string> links;
+      Strings links;
       if (k > 1) links.push_back(std::to_string(k - 1) + "\">&laquo; Previous");
       for (int other = 1; other <= pages; ++other) {
         if (other != k) links.push_back(std::to_string(other) + "\">" + std::to_string(other));
@@ -247,51 +210,33 @@ TEST(Pagination, PageKHoldsItsSliceAndTheLastPageLinksBack) {
     EXPECT_EQ(all, expected);
     EXPECT_EQ(IdsOnPage(page(pages + 7)), IdsOnPage(page(pages))) << "past the end is the last page";
   }
-}
-
-TEST(Pagination, APageThatIsNoPlainNumberIsTheFirst) {
-  for (const char* odd : {"0", "-1", "x", "2abc", " 2", "+2", "99999999999999", ""}) {
-    EXPECT_EQ(ClampPage(odd, 3), 1) << odd;
-  }
+  // A page parameter that is no plain number in range gives the first page.
+  for (const char* odd : {"0", "x", "2abc", " 2", "+2", "99999999999999", ""}) EXPECT_EQ(ClampPage(odd, 3), 1) << odd;
   EXPECT_EQ(ClampPage("2", 3), 2);
   EXPECT_EQ(ClampPage("999999999", 3), 3);
 }
 
-TEST(DirectoryPage, ListsEveryCategoryInsideTheResultsTable) {
-  const auto ids = AllMatches(Cut(Get("/directory.asp").body, "Torrent Name", "</table>"),
-                              R"(directory\.asp\?mode=sub&amp;cat=(\d+))");
-  EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), Shipped().Categories().size());
-}
-
 TEST(BadQueries, GetAPageThatEchoesNothingRaw) {
-  std::string manyWords;
-  for (int i = 0; i < 1500; ++i) manyWords += "li+";
-  for (const std::string& query : std::vector<std::string>{
-           "", "+++", "%", "%zz%4", "linux%00", "%25linux", "%3Cscript%3Ealert(1)%3C/script%3E", "linux%22%3E%3Cb",
-           "linux+%26+x%3D1", "m%FCde+%80+%96", "m%C3%BCde", "%C3%28%E2%82", "%E4%B8%AD%E6%96%87",
-           std::string(7000, 'a'), manyWords}) {
+  for (const std::string& query : Strings{"", "+++", "%", "%zz%4", "linux%00", "%25linux", "linux%22%3E%3Cb",
+                                          "%3Cscript%3Ealert(1)%3C/script%3E", "linux+%26+x%3D1", "m%FCde+%80+%96",
+                                          "m%C3%BCde", "%C3%28%E2%82", "%E4%B8%AD%E6%96%87", std::string(7000, 'a'),
+                                          std::regex_replace(std::string(1500, 'x'), std::regex("x"), "li+")}) {
     SCOPED_TRACE(query.substr(0, 60));
     const auto res = Get("/search.asp?query=" + query + "&mode=search");
     EXPECT_EQ(res.status, 200);
     EXPECT_EQ(res.get_header_value("Content-Type"), kHtml);
     EXPECT_NE(res.body.find("</html>"), npos);
     EXPECT_EQ(res.body.find('\0'), npos);
-    EXPECT_EQ(res.body.find("<script"), npos);
-    EXPECT_EQ(res.body.find("\"><b"), npos);
+    for (const char* raw : {"<script", "\"><b"}) EXPECT_EQ(res.body.find(raw), npos) << raw;
     // Whatever came in, the page links carry it back escaped.
-    EXPECT_EQ(AllMatches(Cut(res.body, "Pages ("), R"rx(href="([^"]*[<> ][^"]*)")rx"), std::vector<std::string>());
+    EXPECT_EQ(AllMatches(Cut(res.body, "Pages ("), R"rx(href="([^"]*[<> ][^"]*)")rx"), Strings());
   }
 }
 
-TEST(BadQueries, NoMatchGivesAPageWithoutTheMarkerInTheSitesWords) {
-  const Page page = SearchPage(Shipped(), "xyzzy plugh", "");
-  EXPECT_EQ(page.status, 200);
-  EXPECT_EQ(page.body.find("Torrent Name"), npos);
-  EXPECT_EQ(page.body.find("Pages ("), npos);
-  EXPECT_NE(page.body.find("nothing in the index matches \x93xyzzy plugh\x94"), npos);
-}
-
-TEST(BadQueries, PageLinksRepeatTheQueryAsReceivedAndEscaped) {
+TEST(BadQueries, NoMatchSaysSoAndPageLinksCarryTheQueryEscaped) {
+  const Page none = SearchPage(Shipped(), "xyzzy plugh", "");
+  EXPECT_EQ(none.body.find("Torrent Name"), npos);
+  EXPECT_NE(none.body.find("nothing in the index matches \x93xyzzy plugh\x94"), npos);
   // "&" and "=" inside the query must not end it in the links, and following
   // such a link gives the same page as the plain query.
   const std::string cell = Cut(SearchPage(Shipped(), "cc & =", "2").body, "Pages (");
@@ -308,9 +253,8 @@ TEST(BadQueries, PageLinksRepeatTheQueryAsReceivedAndEscaped) {
 TEST(OtherAnswers, HaveTheirStatusTypeAndContent) {
   std::vector<std::tuple<std::string, int, std::string, std::string>> cases = {
       {"/search.asp?mode=torrentdetails&id=7&file=x", 200, kHtml, "download.asp?id=7&amp;"},
-      {"/images/downloadlock.gif", 200, "image/gif", std::string("GIF89a\x10\0\x10\0", 10)},  // 16 by 16
       {"/search.asp?query=" + std::string(20000, 'a'), 414, kHtml, "</html>"},
-      {"/search.asp?query=linux", 200, kHtml, "Torrent Name"},
+      {"/images/downloadlock.gif", 200, "image/gif", std::string("GIF89a\x10\0\x10\0", 10)},  // 16 by 16
       {"/directory.asp?mode=sub&cat=99", 404, kHtml, "directory.asp?mode=sub&amp;cat=1\""},  // the categories
   };
   for (const char* target : {"/nothing", "/search.asp/x", "/%3Cscript%3E", "/a%00b", "/directory.asp?mode=sub&cat=0",
@@ -327,8 +271,7 @@ TEST(OtherAnswers, HaveTheirStatusTypeAndContent) {
     EXPECT_NE(res.body.find(content), npos);
     if (status == 200) continue;
     EXPECT_LT(res.body.size(), 8192u);
-    EXPECT_EQ(res.body.find("<script>"), npos);
-    EXPECT_EQ(res.body.find("Torrent Name"), npos);
+    for (const char* never : {"<script>", "Torrent Name"}) EXPECT_EQ(res.body.find(never), npos) << never;
   }
   EXPECT_EQ(Get("/images/downloadlock.gif").body.back(), ';') << "the GIF trailer";
 }
@@ -346,12 +289,12 @@ void Need(bool ok) {
   if (!ok) throw std::runtime_error("malformed bencoding");
 }
 
-// Reads one value off the front of `in`; throws on anything malformed.
+// Reads one value off the front of `in`, loosely: see ReadCanonical.
 BValue Read(std::string_view& in) {
-  auto number = [&](char end) {
+  auto numberUpTo = [&](char end) {
     const size_t stop = in.find(end);
-    int64_t value = 0;
-    Need(stop != npos && stop > 0 && std::from_chars(in.data(), in.data() + stop, value).ptr == in.data() + stop);
+    Need(stop != npos);
+    const int64_t value = std::stoll(std::string(in.substr(0, stop)));
     in.remove_prefix(stop + 1);
     return value;
   };
@@ -359,18 +302,16 @@ BValue Read(std::string_view& in) {
   BValue v;
   v.kind = in[0] >= '0' && in[0] <= '9' ? 's' : in[0];
   if (v.kind == 's') {
-    const auto length = static_cast<size_t>(number(':'));
-    Need(length <= in.size());
-    v.string = in.substr(0, length);
-    in.remove_prefix(length);
+    v.string = in.substr(0, static_cast<size_t>(numberUpTo(':')));
+    in.remove_prefix(v.string.size());
     return v;
   }
   Need(v.kind == 'i' || v.kind == 'd');
   in.remove_prefix(1);
-  if (v.kind == 'i') v.integer = number('e');
+  if (v.kind == 'i') v.integer = numberUpTo('e');
   while (v.kind == 'd' && (Need(!in.empty()), in[0] != 'e')) {
-    const BValue key = Read(in);
-    Need(key.kind == 's' && v.dict.emplace(key.string, Read(in)).second);
+    const std::string key = Read(in).string;
+    v.dict.emplace(key, Read(in));
   }
   if (v.kind == 'd') in.remove_prefix(1);
   return v;
@@ -384,8 +325,10 @@ std::string Encode(const BValue& v) {
   return out + "e";
 }
 
-// The value of `bytes`, provided they are its one canonical encoding: keys in
-// order and unrepeated, integers without leading zeros, nothing after the end.
+// The value of `bytes`, provided they are its one canonical encoding, which
+// the reader's leniencies cannot give back: keys that are strings, in order
+// and unrepeated, integers and lengths without signs or leading zeros, no
+// string cut short, nothing after the end.
 BValue ReadCanonical(std::string_view bytes) {
   std::string_view in = bytes;
   BValue v = Read(in);
@@ -399,28 +342,25 @@ std::string Hex(std::string_view bytes) {
   return hex;
 }
 
-TEST(Torrent, TheReaderRefusesWhatTheFormatForbidsAndSha1GivesKnownDigests) {
-  for (const char* bad : {"i03e", "i-0e", "ie", "i1x2e", "d1:bi1e1:ai2ee", "d1:ai1e1:ai2ee", "di1ei2ee", "4:abc",
-                          "03:abc", "-1:", "i1ei2e", "d", "d1:ae", "x"}) {
-    EXPECT_THROW(ReadCanonical(bad), std::runtime_error) << bad;
+TEST(Torrent, TheReaderRefusesWhatTheFormatForbidsAndSha1GivesAKnownDigest) {
+  for (const char* bad : {"i03e", "i-0e", "i+1e", "ie", "i1x2e", "d1:bi1e1:ai2ee", "d1:ai1e1:ai2ee", "di1ei2ee",
+                          "4:abc", "03:abc", "-1:", "i1ei2e", "d", "d1:ae", "x"}) {
+    EXPECT_ANY_THROW(ReadCanonical(bad)) << bad;
   }
   EXPECT_EQ(ReadCanonical("d1:ai-12e1:bd0:0:ee")["a"].integer, -12);
   // The info hash below relies on it.
-  EXPECT_EQ(Hex(Sha1("")), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
   EXPECT_EQ(Hex(Sha1("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 
 // The first and last entries, the largest payload and a name with non-ASCII.
 TEST(Torrent, ADownloadHasARealInfoDictionary) {
   const auto& entries = Shipped().Entries();
-  const auto bySize = [](const Entry& a, const Entry& b) { return a.sizeBytes < b.sizeBytes; };
-  const auto accented = [](const Entry& e) { return e.name.find(u'\u00E9') != std::u16string::npos; };
-  ASSERT_TRUE(std::any_of(entries.begin(), entries.end(), accented));
-  for (const Entry* entry : {&entries.front(), &entries.back(), &*std::max_element(entries.begin(), entries.end(), bySize),
-                             &*std::find_if(entries.begin(), entries.end(), accented)}) {
+  const auto accented = Shipped().Search(u"mis\u00E9rables");
+  ASSERT_FALSE(accented.empty());
+  for (const Entry* entry : {&entries.front(), &entries.back(), accented.front(),
+                             &*std::ranges::max_element(entries, {}, &Entry::sizeBytes)}) {
     SCOPED_TRACE(entry->id);
     const auto res = Get("/download.asp?id=" + std::to_string(entry->id) + "&file=x.torrent");
-    EXPECT_EQ(res.get_header_value("Content-Type"), "application/x-bittorrent");
     EXPECT_EQ(res.get_header_value("Content-Disposition"), "attachment; filename=\"" + entry->fileName + ".torrent\"");
     BValue torrent;
     ASSERT_NO_THROW(torrent = ReadCanonical(res.body));
@@ -431,15 +371,12 @@ TEST(Torrent, ADownloadHasARealInfoDictionary) {
     const int64_t pieceLength = info["piece length"].integer;
     EXPECT_TRUE(pieceLength >= 16 * 1024 && (pieceLength & (pieceLength - 1)) == 0) << "a power of two";
     const auto pieces = static_cast<size_t>((info["length"].integer + pieceLength - 1) / pieceLength);
-    const std::string& hashes = info["pieces"].string;
-    EXPECT_EQ(hashes.size(), pieces * 20);
+    EXPECT_EQ(info["pieces"].string.size(), pieces * 20);
     EXPECT_LE(pieces, 1500u);
-    EXPECT_TRUE(pieces == 1 || hashes.substr(0, 20) != hashes.substr(20, 20)) << "not one hash repeated";
     // The info hash as a client computes it, from the info dictionary's bytes.
     EXPECT_EQ(Hex(Sha1(Encode(info))), MakeTorrent(*entry, "elsewhere").infoHashHex);
   }
   // Pieces stay a size that clients accept, however large the payload.
-  EXPECT_EQ(PieceLengthFor(1), 256 * 1024);
   EXPECT_EQ(PieceLengthFor(1ULL << 40), 64 * 1024 * 1024);
 }
 
