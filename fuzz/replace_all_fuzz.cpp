@@ -15,6 +15,7 @@
 
 #include "FuzzCheck.h"
 #include "text/CodePage.h"
+#include "text/ReplacePasses.h"
 #include "text/Text.h"
 
 namespace {
@@ -74,6 +75,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   restored.append(result, pos);
   FUZZ_CHECK(restored == text, "taking the replacements out does not give back the original");
+
+  // The several-pass form gives what the passes give one after the other,
+  // whether or not it can take its one-scan shortcut for them: here a pass
+  // and its undoing, then a pass that removes text.
+  {
+    using quillmere::text::Replacement;
+    const Replacement single[] = {{find, replacement}};
+    FUZZ_CHECK(quillmere::text::ReplaceInTurn(text, single) == result, "ReplaceInTurn of one pass differs from ReplaceAll");
+    const Replacement passes[] = {{find, replacement}, {replacement, find}, {u"amp;", u""}};
+    const std::u16string inTurn = ReplaceAll(ReplaceAll(result, replacement, find), u"amp;", u"");
+    FUZZ_CHECK(quillmere::text::ReplaceInTurn(text, passes) == inTurn, "ReplaceInTurn differs from the passes in turn");
+  }
 
   // Find from every start that the text allows, against std::u16string::find.
   if (!find.empty() && text.size() <= 4096) {

@@ -56,6 +56,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(writes[1] == page.resultsRows && writes[2] == page.pagesRow, "the writes are not the built pieces");
   FUZZ_CHECK(page.markLength >= 0, "negative slice length");
 
+  // ResultsRows is the slice from the marker to the first "</table>" after it
+  // (or to the end of the page), with the rewriting passes made one after the
+  // other with plain ReplaceAll, whatever shortcut the builder takes.
+  {
+    const int32_t from = Find(1, source, kResultsMarker);
+    const int32_t end = Find(from, source, kResultsEnd);
+    std::u16string rows = quillmere::text::Slice(source, from, (end != 0 ? end : int32_t(source.size()) + 1) - from);
+    const std::u16string download = std::u16string(kBase) + u"download.asp?";
+    rows = ReplaceAll(rows, u"download.asp?", download);
+    rows = ReplaceAll(rows, u"search.asp?mode=torrentdetails&", download);
+    rows = ReplaceAll(rows, u"directory.asp?mode=sub&", std::u16string(kBase) + u"directory.asp?mode=sub&");
+    rows = ReplaceAll(rows, u"images/downloadlock.gif", std::u16string(kBase) + u"images/downloadlock.gif");
+    if (kVariant == Variant::ResultsWindow) rows = ReplaceAll(rows, u"amp;", u"");
+    FUZZ_CHECK(page.resultsRows == rows, "ResultsRows differs from the passes made one after the other");
+  }
+
   // The navigation row is either the plain ending or a wrapped "Pages (" cell
   // that holds no "</td>" of the site's own (the first one ends it).
   if (page.pagesRow != kPlainEnding) {
