@@ -4,6 +4,7 @@
 # WebKit under a virtual X server, which prints its table of medians.
 set -eu
 BUILD_DIR=${1:-build}
+[ $# -gt 0 ] && shift
 
 found=0
 for bench in "$BUILD_DIR"/bench/bench_*; do

@@ -97,10 +97,13 @@ struct LoadWatch {
   bool writtenPage = false;
   std::optional<Clock::time_point> finished;
   bool failed = false;
+  // Every load event, for the breakdown.
+  std::vector<std::pair<WebKitLoadEvent, Clock::time_point>> events;
 
   void Attach(WebKitWebView* view) {
     g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, gpointer data) {
                        auto* self = static_cast<LoadWatch*>(data);
+                       self->events.emplace_back(event, Clock::now());
                        if (event != WEBKIT_LOAD_FINISHED || self->finished) return;
                        if (self->writtenPage) {
                          WebKitWebResource* resource = webkit_web_view_get_main_resource(v);
@@ -249,6 +252,12 @@ struct SearchTimes {
   std::vector<double> toHandler;    // submission to the program's fetch starting
   std::vector<double> fetch;        // the fetch itself
   std::vector<double> afterFetch;   // fetch done to the written page loaded
+  std::vector<double> toDecision;   // submission to the main view's navigation decision
+  std::vector<double> toWrittenStart;  // fetch done to the written page's load starting
+  std::vector<double> writtenLoad;  // the written page's load, started to finished
+  std::vector<double> blankLoads;   // loads of "about:blank" before the written page
+  std::vector<double> directStart;  // (c) new window: made to the load starting
+  std::vector<double> directLoad;   // (c) new window: the load, started to finished
   std::vector<double> directNew;    // (c) in a new window
   std::vector<double> directOpen;   // (c) in an open window
 };
@@ -269,8 +278,21 @@ class SearchBench {
     program_ = std::make_unique<gtk::Program>(nullptr, fetch, kProgramFolder, launcher_);
     program_->Start();
     openWindow_ = NewDirectWindow();
+    // When the main view is asked to decide on the form's navigation; an
+    // emission hook runs whatever the handlers return.
+    hookSignal_ = g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW);
+    hook_ = g_signal_add_emission_hook(
+        hookSignal_, 0,
+        +[](GSignalInvocationHint*, guint, const GValue* values, gpointer data) -> gboolean {
+          auto* self = static_cast<SearchBench*>(data);
+          if (self->program_ && self->program_->Main() && g_value_get_object(&values[0]) == self->MainView())
+            self->decision_ = Clock::now();
+          return TRUE;
+        },
+        this, nullptr);
   }
   ~SearchBench() {
+    g_signal_remove_emission_hook(hookSignal_, hook_);
     if (openWindow_) gtk_window_destroy(openWindow_);
     program_.reset();
     SpinFor(100ms);
@@ -284,7 +306,8 @@ class SearchBench {
 
   // (b): one search from the start page; the time to the written page.
   std::optional<double> TimeSearch(const std::string& query) {
-    LoadWatch watch{true, std::nullopt, false};
+    LoadWatch watch;
+    watch.writtenPage = true;
     watch_ = &watch;
     const size_t before = program_->ResultsWindows().size();
     const std::string script =
@@ -299,7 +322,24 @@ class SearchBench {
       times_.toHandler.push_back(Ms(fetchStart_ - start));
       times_.fetch.push_back(Ms(fetchEnd_ - fetchStart_));
       times_.afterFetch.push_back(Ms(*watch.finished - fetchEnd_));
-      watch.Detach(gtk::Program::ViewOf(program_->ResultsWindows().back()->WB2()));
+      times_.toDecision.push_back(Ms(decision_ - start));
+      // The written page's load is the last one started.
+      std::optional<Clock::time_point> lastStart;
+      int blanks = -1;
+      for (const auto& [event, at] : watch.events) {
+        if (event == WEBKIT_LOAD_STARTED) {
+          lastStart = at;
+          ++blanks;
+        }
+      }
+      if (lastStart) {
+        times_.toWrittenStart.push_back(Ms(*lastStart - fetchEnd_));
+        times_.writtenLoad.push_back(Ms(*watch.finished - *lastStart));
+        times_.blankLoads.push_back(blanks);
+      }
+      WebKitWebView* view = gtk::Program::ViewOf(program_->ResultsWindows().back()->WB2());
+      watch.Detach(view);
+      lastWritten_ = Eval(view, "document.documentElement.outerHTML").value_or("");
     }
     CloseResultsWindows();
     return result;
@@ -315,11 +355,64 @@ class SearchBench {
     gtk_window_set_default_size(GTK_WINDOW(window), kViewWidth, kViewHeight);
     gtk_window_set_child(GTK_WINDOW(window), GTK_WIDGET(view.get()));
     gtk_window_present(GTK_WINDOW(window));
-    const auto finished = LoadDirect(view.get(), SearchAddress(query));
+    LoadWatch watch;
+    const auto finished = LoadDirect(view.get(), SearchAddress(query), &watch);
+    for (const auto& [event, at] : watch.events) {
+      if (event == WEBKIT_LOAD_STARTED && finished) {
+        times_.directStart.push_back(Ms(at - start));
+        times_.directLoad.push_back(Ms(*finished - at));
+        break;
+      }
+    }
     gtk_window_destroy(GTK_WINDOW(window));
     SpinFor(200ms);
     if (!finished) return std::nullopt;
     return Ms(*finished - start);
+  }
+
+  // For finding where (b)'s time goes: the main window's handler run straight
+  // from the main loop, not from inside the view's navigation decision.
+  std::optional<double> TimeHandlerDirect(const std::string& query) {
+    LoadWatch watch;
+    watch.writtenPage = true;
+    watch_ = &watch;
+    const Clock::time_point start = Clock::now();
+    bool cancel = false;
+    program_->Main()->WB_BeforeNavigate2(text::FromUtf8(SearchAddress(query)), cancel);
+    SpinUntil([&] { return watch.finished.has_value() || watch.failed; }, 30s);
+    watch_ = nullptr;
+    std::optional<double> result;
+    if (watch.finished) {
+      result = Ms(*watch.finished - start);
+      watch.Detach(gtk::Program::ViewOf(program_->ResultsWindows().back()->WB2()));
+    }
+    CloseResultsWindows();
+    return result;
+  }
+
+  // For finding where (b)'s time goes: the page that the program wrote last,
+  // loaded the way the program loads it into a new window of the same kind,
+  // after an "about:blank" navigation or without one.
+  std::optional<double> TimeWrittenPage(bool blankFirst) {
+    if (lastWritten_.empty()) return std::nullopt;
+    const Clock::time_point start = Clock::now();
+    auto view = program_->Session().NewResultsView();
+    GtkWidget* window = gtk_window_new();
+    gtk_window_set_default_size(GTK_WINDOW(window), kViewWidth, kViewHeight);
+    gtk_window_set_child(GTK_WINDOW(window), GTK_WIDGET(view.get()));
+    LoadWatch watch;
+    watch.writtenPage = true;
+    watch.Attach(view.get());
+    if (blankFirst) webkit_web_view_load_uri(view.get(), "about:blank");
+    gtk_window_present(GTK_WINDOW(window));
+    gtk::GBytesPtr bytes(g_bytes_new(lastWritten_.data(), lastWritten_.size()));
+    webkit_web_view_load_bytes(view.get(), bytes.get(), "text/html", "UTF-8", "about:blank");
+    SpinUntil([&] { return watch.finished.has_value() || watch.failed; }, 30s);
+    watch.Detach(view.get());
+    gtk_window_destroy(GTK_WINDOW(window));
+    SpinFor(200ms);
+    if (!watch.finished) return std::nullopt;
+    return Ms(*watch.finished - start);
   }
 
   // (c): the site's own page for `query` in the window that stays open.
@@ -351,8 +444,10 @@ class SearchBench {
     return GTK_WINDOW(window);
   }
 
-  std::optional<Clock::time_point> LoadDirect(WebKitWebView* view, const std::string& address) {
-    LoadWatch watch{false, std::nullopt, false};
+  std::optional<Clock::time_point> LoadDirect(WebKitWebView* view, const std::string& address,
+                                              LoadWatch* seen = nullptr) {
+    LoadWatch own;
+    LoadWatch& watch = seen ? *seen : own;
     watch.Attach(view);
     webkit_web_view_load_uri(view, address.c_str());
     SpinUntil([&] { return watch.finished.has_value() || watch.failed; }, 30s);
@@ -375,7 +470,10 @@ class SearchBench {
   GtkWindow* openWindow_ = nullptr;
   WebKitWebView* openView_ = nullptr;  // owned by openWindow_
   LoadWatch* watch_ = nullptr;
-  Clock::time_point fetchStart_, fetchEnd_;
+  Clock::time_point fetchStart_, fetchEnd_, decision_;
+  std::string lastWritten_;
+  guint hookSignal_ = 0;
+  gulong hook_ = 0;
   SearchTimes times_;
 };
 
@@ -478,7 +576,7 @@ int Parent(int runs, int startupRuns, int memoryRuns) {
       std::fprintf(stderr, "quillmere-e2e-bench: the start page did not load\n");
       return 1;
     }
-    std::vector<double> search, directNew, directOpen;
+    std::vector<double> search, directNew, directOpen, writtenAlone, writtenAfterBlank, handlerDirect;
     constexpr int kWarmUp = 2;
     for (int i = 0; i < runs + kWarmUp; ++i) {
       const std::string& query = kQueries[i % kQueries.size()];
@@ -492,6 +590,9 @@ int Parent(int runs, int startupRuns, int memoryRuns) {
       if (b) search.push_back(*b);
       if (c) directNew.push_back(*c);
       if (c2) directOpen.push_back(*c2);
+      if (const auto w = bench.TimeWrittenPage(false)) writtenAlone.push_back(*w);
+      if (const auto w = bench.TimeWrittenPage(true)) writtenAfterBlank.push_back(*w);
+      if (const auto w = bench.TimeHandlerDirect(Variant(query, variant + 3))) handlerDirect.push_back(*w);
     }
     SearchTimes& t = bench.Times();
     // The warm-up rounds' parts are dropped as well.
@@ -499,12 +600,27 @@ int Parent(int runs, int startupRuns, int memoryRuns) {
     drop(t.toHandler);
     drop(t.fetch);
     drop(t.afterFetch);
+    drop(t.toDecision);
+    drop(t.toWrittenStart);
+    drop(t.writtenLoad);
+    drop(t.blankLoads);
+    drop(t.directStart);
+    drop(t.directLoad);
     rows.push_back({"(b) search: submission to results page loaded", search, "ms"});
-    rows.push_back({"    of which: submission to the program's fetch", t.toHandler, "ms"});
-    rows.push_back({"    of which: the fetch (libcurl, loopback)", t.fetch, "ms"});
-    rows.push_back({"    of which: page built, written and loaded", t.afterFetch, "ms"});
+    rows.push_back({"    submission to the navigation decision", t.toDecision, "ms"});
+    rows.push_back({"    submission to the program's fetch", t.toHandler, "ms"});
+    rows.push_back({"    the fetch (libcurl, loopback)", t.fetch, "ms"});
+    rows.push_back({"    fetch done to the written page loaded", t.afterFetch, "ms"});
+    rows.push_back({"    fetch done to the written page's load started", t.toWrittenStart, "ms"});
+    rows.push_back({"    the written page's load, started to finished", t.writtenLoad, "ms"});
+    rows.push_back({"    about:blank loads before it", t.blankLoads, ""});
     rows.push_back({"(c) site's page directly, new window of the same kind", directNew, "ms"});
+    rows.push_back({"    window made to the load started", t.directStart, "ms"});
+    rows.push_back({"    the load, started to finished", t.directLoad, "ms"});
     rows.push_back({"(c) site's page directly, window already open", directOpen, "ms"});
+    rows.push_back({"diagnostic: main window's handler run from the main loop", handlerDirect, "ms"});
+    rows.push_back({"diagnostic: written page into a plain new window", writtenAlone, "ms"});
+    rows.push_back({"diagnostic: the same, after about:blank", writtenAfterBlank, "ms"});
     const double b = Median(search), cNew = Median(directNew), cOpen = Median(directOpen);
     char line[200];
     std::snprintf(line, sizeof line, "(b)/(c): %.2f against a new window, %.2f against an open window (goal: 1.1 or less)",
