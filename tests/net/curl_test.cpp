@@ -90,13 +90,14 @@ class Loopback : public ::testing::Test {
     };
     server_.Get(R"(/hop/(\d+))", hop);
     server_.Post(R"(/hop/(\d+))", hop);
-    // `sent` bytes of the 100000 announced, then `pause` ms of silence and the connection dropped.
+    // `sent` bytes of the 100000 announced, `pause` ms of silence, as many again, and the connection dropped.
     server_.Get("/cut", [](const httplib::Request& req, httplib::Response& res) {
       const std::string sent(std::stoul(req.get_param_value("sent")), 'x');
       const std::chrono::milliseconds pause(std::stoi(req.get_param_value("pause")));
       res.set_content_provider(100000, "text/plain", [sent, pause](size_t, size_t, httplib::DataSink& sink) {
         sink.write(sent.data(), sent.size());
         std::this_thread::sleep_for(pause);
+        sink.write(sent.data(), sent.size());
         return false;
       });
     });
@@ -121,10 +122,7 @@ class Loopback : public ::testing::Test {
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::yield();
   }
-  ~Loopback() override {
-    server_.stop();
-    thread_.join();
-  }
+  ~Loopback() override { server_.stop(); thread_.join(); }
 
   std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
   std::u16string Fetch(const std::string& url, std::u16string& type, const std::u16string& post = u"",
@@ -151,8 +149,9 @@ TEST_F(Loopback, RequestLineAndHeadersAreSentAsTheFetchAsks) {
   ASSERT_GT(port_, 32767);  // loopback listeners get ports from the upper range
   const std::string ref = "Referer: " + ToCodePage(quillmere::site::SiteHost) + "\r\n";
   const RequestCase cases[] = {
-      {"/echo?query=a%20b&mode=1", u"", 1,
-       {"GET /echo?query=a%20b&mode=1 HTTP/1.1\r\n", "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n",
+      // Blanks and bytes above 0x7F go escaped, and "%" as it stands.
+      {"/echo?query=a b%20\xE9&mode=1", u"", 1,
+       {"GET /echo?query=a%20b%20%E9&mode=1 HTTP/1.1\r\n", "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n",
         "User-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)\r\n", "Cache-Control: no-cache\r\n",
         "Pragma: no-cache\r\n"},
        {"Referer", "Content-Length"}},
@@ -175,8 +174,7 @@ TEST_F(Loopback, RequestLineAndHeadersAreSentAsTheFetchAsks) {
 
 struct ResponseCase {
   std::string path;
-  std::u16string text, type;
-  std::u16string post = u"";
+  std::u16string text, type, post = u"";
   int32_t bufferSize = 1024;
   ModINET::Timeouts timeouts = {};
 };
@@ -196,7 +194,7 @@ TEST_F(Loopback, ResponsesComeBackWithTheirBodyAndContentType) {
       {"/hop/20", u"final page", u"text/final"},
       {"/hop/21", u"", kCaller},
       {"/hop/1", u"final page", u"text/final", u"a=1"},
-      {"/cut?sent=5000&pause=0", std::u16string(5000, u'x'), u"text/plain"},
+      {"/cut?sent=5000&pause=0", std::u16string(10000, u'x'), u"text/plain"},
       // A time-out: nothing comes for longer than the stall time-out.
       {"/cut?sent=5&pause=1000", u"xxxxx", u"text/plain", u"", 1024, {1000ms, 300ms}},
   };

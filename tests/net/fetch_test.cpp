@@ -24,6 +24,16 @@ using quillmere::text::ToCodePage;
 using std::string_view;
 using Log = std::vector<std::string>;
 
+// A response as the fake serves it, and what the fetch makes of it.
+struct Response {
+  std::vector<std::string> chunks{"<html>", "body", "</html>"};
+  std::optional<std::string> contentType = "text/html";
+  int32_t bufferSize = 1024;
+  int64_t lengthHint = -1;
+  std::u16string text = u"<html>body</html>", type = u"text/html";
+  long reads = 4;
+};
+
 // Serves a scripted response, logs every call as "Name(arg,...)" and fails
 // call number `failingCall` (from 0) of the operation named `failing`.
 // Handles: 1 the root, 2 the connection, 3 the request.
@@ -31,9 +41,7 @@ class FakeFacility : public ModINET::HttpFacility {
  public:
   std::string failing;
   int failingCall = 0;
-  std::vector<std::string> chunks{"<html>", "body", "</html>"};
-  std::optional<std::string> contentType = "text/html";
-  int64_t lengthHint = -1;
+  Response response;
   Log log;
 
   bool Split(string_view url, ModINET::UrlParts& parts) override {
@@ -55,22 +63,23 @@ class FakeFacility : public ModINET::HttpFacility {
     return Call("OpenUrl", root, url, Flags(flags)) ? 3 : 0;
   }
   bool QueryContentType(Handle request, char* buffer, uint32_t size) override {
-    if (!Call("QueryContentType", request, size) || !contentType || contentType->size() >= size) return false;
-    std::memcpy(buffer, contentType->c_str(), contentType->size() + 1);
+    const std::optional<std::string>& type = response.contentType;
+    if (!Call("QueryContentType", request, size) || !type || type->size() >= size) return false;
+    std::memcpy(buffer, type->c_str(), type->size() + 1);
     return true;
   }
   bool Read(Handle request, char* buffer, uint32_t size, uint32_t& count) override {
     count = 0;
     if (!Call("Read", request, size)) return false;
-    if (reads_ < chunks.size()) {
-      const std::string& chunk = chunks[reads_++];
+    if (reads_ < response.chunks.size()) {
+      const std::string& chunk = response.chunks[reads_++];
       count = static_cast<uint32_t>(std::min<size_t>(chunk.size(), size));
       std::memcpy(buffer, chunk.data(), count);
     }
     return true;
   }
   void Close(Handle handle) override { Call("Close", handle); }
-  int64_t BodyLengthHint(Handle) override { return lengthHint; }
+  int64_t BodyLengthHint(Handle) override { return response.lengthHint; }
 
  private:
   static std::string Flags(uint32_t f) {
@@ -176,18 +185,8 @@ TEST(FetchFailures, CloseWhatWasOpenedOnceInnermostFirstAndSetTheTypeOnlyOnceARe
   }
 }
 
-// A response as the fake serves it, and what the fetch makes of it.
-struct ResponseCase {
-  std::vector<std::string> chunks{"<html>", "body", "</html>"};
-  std::optional<std::string> contentType = "text/html";
-  int32_t bufferSize = 1024;
-  int64_t lengthHint = -1;
-  std::u16string text = u"<html>body</html>", type = u"text/html";
-  long reads = 4;
-};
-
 TEST(FetchResponse, BodyIsReadUntilAnEmptyReadAndTheTypeIntoA255ByteBufferCutAtItsNul) {
-  const ResponseCase cases[] = {
+  const Response cases[] = {
       // Short reads go on; an empty one ends the body.
       {.chunks = {"ab", "c", "", "never"}, .bufferSize = 7, .text = u"abc", .reads = 3},
       {.chunks = {std::string("\x80 caf\xE9", 6), std::string("a\0b", 3)},
@@ -202,12 +201,10 @@ TEST(FetchResponse, BodyIsReadUntilAnEmptyReadAndTheTypeIntoA255ByteBufferCutAtI
       {.contentType = std::string("\0text", 5), .type = u""},
       {.contentType = "text/html; charset=\xE9", .type = u"text/html; charset=\u00E9"},
   };
-  for (const ResponseCase& c : cases) {
+  for (const Response& c : cases) {
     SCOPED_TRACE(&c - cases);
     FakeFacility fake;
-    fake.chunks = c.chunks;
-    fake.contentType = c.contentType;
-    fake.lengthHint = c.lengthHint;
+    fake.response = c;
     std::u16string type = kCaller;
     EXPECT_EQ(FetchPage(fake, kUrl, type, u"", c.bufferSize, 1), c.text);
     EXPECT_EQ(type, c.type);

@@ -30,6 +30,7 @@ TEST(SplitUrl, FillsEveryPartAsItStandsInTheUrl) {
       {"http://h.test:/p", "http|3|h.test|80|||/p|"},
       {"http://[::1]:8080/v6", "http|3|[::1]|8080|||/v6|"},
       {"http://user@h.test?q", "http|3|h.test|80|user|||?q"},
+      {"http://u:p@ss@h.test/", "http|3|h.test|80|u|p@ss|/|"},
       {"http://h.test/a%20b?c%3Dd", "http|3|h.test|80|||/a%20b|?c%3Dd"},
       {"news+x://h.test/", "news+x|-1|h.test|0|||/|"},
       {"file:///etc/hosts", "file|5||0|||/etc/hosts|"},
