@@ -17,10 +17,6 @@ ASAN_DIR=${ASAN_BUILD_DIR:-$SRC_DIR/build-asan}
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
 UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export ASAN_OPTIONS UBSAN_OPTIONS
-if [ -f "$SRC_DIR/scripts/lsan.supp" ]; then
-  LSAN_OPTIONS="suppressions=$SRC_DIR/scripts/lsan.supp:print_suppressions=0"
-  export LSAN_OPTIONS
-fi
 
 if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   echo "== Unit tests under AddressSanitizer + UndefinedBehaviorSanitizer ($ASAN_DIR)"
