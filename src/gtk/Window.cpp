@@ -1,6 +1,7 @@
 #include "gtk/Window.h"
 
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "text/CodePage.h"
@@ -83,21 +84,28 @@ void WindowAdapter::Show() {
   if (!sized_) {
     sized_ = true;
     // GTK's default size covers the title bar and the frame that GTK draws
-    // itself; what is fixed is the content area, so add what they take, as
-    // measured once the window has its decorations.
-    GtkWidget* window = GTK_WIDGET(window_.get());
-    gtk_widget_realize(window);
-    int windowWidth = 0, windowHeight = 0, hostWidth = 0, hostHeight = 0, unused = 0;
-    gtk_widget_measure(window, GTK_ORIENTATION_HORIZONTAL, -1, &unused, &windowWidth, nullptr, nullptr);
-    gtk_widget_measure(window, GTK_ORIENTATION_VERTICAL, windowWidth, &unused, &windowHeight, nullptr, nullptr);
-    gtk_widget_measure(GTK_WIDGET(host_.get()), GTK_ORIENTATION_HORIZONTAL, -1, &unused, &hostWidth, nullptr,
-                       nullptr);
-    gtk_widget_measure(GTK_WIDGET(host_.get()), GTK_ORIENTATION_VERTICAL, -1, &unused, &hostHeight, nullptr,
-                       nullptr);
-    gtk_window_set_default_size(window_.get(), style_.clientWidth + (windowWidth - hostWidth),
-                                style_.clientHeight + (windowHeight - hostHeight));
+    // itself; what is fixed is the content area, so add what they take. They
+    // are the same for every window of a kind, and measuring them means
+    // realizing the window first, which costs a search tens of milliseconds:
+    // so they are measured once, on the first window of each kind.
+    static std::optional<Extents> decorations[2];
+    std::optional<Extents>& extents = decorations[style_.resizable ? 1 : 0];
+    if (!extents) extents = MeasureDecorations();
+    gtk_window_set_default_size(window_.get(), style_.clientWidth + extents->width,
+                                style_.clientHeight + extents->height);
   }
   gtk_window_present(window_.get());
+}
+
+WindowAdapter::Extents WindowAdapter::MeasureDecorations() {
+  GtkWidget* window = GTK_WIDGET(window_.get());
+  gtk_widget_realize(window);
+  int windowWidth = 0, windowHeight = 0, hostWidth = 0, hostHeight = 0, unused = 0;
+  gtk_widget_measure(window, GTK_ORIENTATION_HORIZONTAL, -1, &unused, &windowWidth, nullptr, nullptr);
+  gtk_widget_measure(window, GTK_ORIENTATION_VERTICAL, windowWidth, &unused, &windowHeight, nullptr, nullptr);
+  gtk_widget_measure(GTK_WIDGET(host_.get()), GTK_ORIENTATION_HORIZONTAL, -1, &unused, &hostWidth, nullptr, nullptr);
+  gtk_widget_measure(GTK_WIDGET(host_.get()), GTK_ORIENTATION_VERTICAL, -1, &unused, &hostHeight, nullptr, nullptr);
+  return {windowWidth - hostWidth, windowHeight - hostHeight};
 }
 
 void WindowAdapter::SetMousePointer(int pointer) {

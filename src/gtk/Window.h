@@ -44,6 +44,13 @@ class WindowAdapter final : public app::Window {
   static void OnHostSize(int width, int height, gpointer self);
   static gboolean OnCloseRequest(GtkWindow*, gpointer self);
   void NoteClosed();
+  // What the title bar and GTK's own frame add to the content area.
+  struct Extents {
+    int width;
+    int height;
+  };
+  Extents MeasureDecorations();
+
 
   GRefPtr<GtkWindow> window_;
   GRefPtr<QuillmereViewHost> host_;
