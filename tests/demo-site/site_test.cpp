@@ -18,7 +18,8 @@
 namespace {
 
 using namespace quillmere::demosite;
-namespace text = quillmere::text;
+using quillmere::text::FromCodePage;
+using quillmere::text::ToCodePage;
 using Strings = std::vector<std::string>;
 
 constexpr auto npos = std::string::npos;
@@ -42,13 +43,13 @@ struct LoopbackSite {
   // Stopping a server that has not started listening would leave the thread
   // running, so construction ends only once it listens.
   LoopbackSite() { while (port > 0 && !server.is_running()) std::this_thread::yield(); }
-  ~LoopbackSite() { server.stop(), thread.join(); }
+  ~LoopbackSite() {
+    server.stop();
+    thread.join();
+  }
 };
 
-LoopbackSite& Site() {
-  static LoopbackSite site;
-  return site;
-}
+LoopbackSite& Site() { static LoopbackSite site; return site; }
 
 // GET of a target such as "/search.asp?query=x". No answer fails the test and
 // gives an empty response with status -1.
@@ -60,12 +61,10 @@ httplib::Response Get(const std::string& target) {
 }
 
 // Every capture group 1 of `pattern` in `text`, in order.
-Strings AllMatches(const std::string& text, const std::string& pattern) {
+Strings AllMatches(const std::string& body, const std::string& pattern) {
   Strings found;
   const std::regex re(pattern);
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it) {
-    found.push_back((*it)[1].str());
-  }
+  for (std::sregex_iterator it(body.begin(), body.end(), re), end; it != end; ++it) found.push_back((*it)[1]);
   return found;
 }
 
@@ -84,32 +83,32 @@ std::string Cut(const std::string& body, const std::string& marker, const std::s
   return start == npos ? "" : body.substr(start, body.find(end, start) - start);
 }
 
-TEST(Catalogue, TheShippedOneHoldsAboutThreeHundredEntriesInEveryCategoryInTheCodePage) {
+TEST(Catalogue, TheShippedOneHoldsAboutThreeHundredEntriesThatTheCodePageCarries) {
   EXPECT_TRUE(Shipped().Entries().size() >= 250 && Shipped().Entries().size() <= 400);
-  for (const Category& c : Shipped().Categories()) EXPECT_GT(Shipped().CountInCategory(c.id), 0u) << c.id;
   std::u16string names;
   for (const Entry& e : Shipped().Entries()) names += e.name;
   // A character that the page encoding cannot hold would come back as "?".
-  EXPECT_EQ(text::FromCodePage(text::ToCodePage(names)), names);
+  EXPECT_EQ(FromCodePage(ToCodePage(names)), names);
   for (char16_t ch : std::u16string_view(u"\u00E9\u00FC\u2013\u20AC")) EXPECT_NE(names.find(ch), npos) << int{ch};
 }
 
 TEST(Catalogue, ReadsCommentsCrlfAndUtf8AndSearchesWordBeginningsIgnoringCase) {
-  const std::string text =
+  const std::string file =
       "category\t1\tLinux\ncategory\t2\tBooks\n# comment\r\n"
       "torrent\t3\t1\t2024-01-01\t100\t1\t1\tc.iso\tDebian 12.5.0 amd64 netinst\r\n"
       "torrent\t1\t1\t2024-01-01\t100\t1\t1\ta.iso\tFreeBSD 14.1 amd64 disc1\n"
       "torrent\t2\t2\t2024-01-01\t100\t1\t1\tb.epub\tVictor Hugo \xE2\x80\x93 Les Mis\xC3\xA9rables [EPUB]\n"
       "torrent\t4\t2\t2024-01-01\t100\t1\t1\td.epub\tKochbuch \xE2\x80\x93 Rezepte unter 5 \xE2\x82\xAC\n";
-  const auto c = Catalogue::Parse(text, nullptr);
+  const auto c = Catalogue::Parse(file, nullptr);
   ASSERT_TRUE(c);
   EXPECT_EQ(Ids(c->InCategory(1)), Strings({"1", "3"})) << "in id order, whatever the file order";
+  EXPECT_EQ(c->FindEntry(3)->name, u"Debian 12.5.0 amd64 netinst") << "no carriage return";
   EXPECT_EQ(c->FindEntry(5), nullptr);
   const std::vector<std::pair<std::u16string, Strings>> searches = {
-      {u"amd64", {"1", "3"}}, {u"AMD64", {"1", "3"}}, {u"deb", {"3"}}, {u"ebian", {}}, {u"amd64 freebsd", {"1"}},
-      {u"amd64 hugo", {}}, {u"mis\u00E9rables", {"2"}}, {u"MIS\u00C9RABLES", {"2"}}, {u"miserables", {}},
-      {u"12.5", {"3"}}, {u"\u20AC", {"4"}}, {u"hugo hugo HUGO", {"2"}}, {u"", {}}, {u"  \u2013 -- ", {}}};
-  for (const auto& [query, ids] : searches) EXPECT_EQ(Ids(c->Search(query)), ids) << text::ToUtf8(query);
+      {u"amd64", {"1", "3"}}, {u"AMD64 FreeBSD", {"1"}}, {u"deb", {"3"}}, {u"ebian", {}}, {u"amd64 hugo", {}},
+      {u"mis\u00E9rables", {"2"}}, {u"MIS\u00C9RABLES", {"2"}}, {u"miserables", {}}, {u"12.5", {"3"}},
+      {u"5", {"3", "4"}}, {u"\u20AC", {"4"}}, {u"hugo hugo", {"2"}}, {u"", {}}, {u"  \u2013 -- ", {}}};
+  for (const auto& [query, ids] : searches) EXPECT_EQ(Ids(c->Search(query)), ids) << quillmere::text::ToUtf8(query);
   // A malformed line is refused, and the error names it. Fields are written
   // with spaces here for legibility.
   for (const char* line : {"torrent 7 1 2024-01-01 100 1 1 f.iso", "torrent 7 9 2024-01-01 100 1 1 f.iso N",
@@ -118,7 +117,7 @@ TEST(Catalogue, ReadsCommentsCrlfAndUtf8AndSearchesWordBeginningsIgnoringCase) {
                            "torrent 7 1 2024-01-01 100 1 1 a/b.iso N", "torrent 4 2 2024-01-01 100 1 1 b.iso B",
                            "category 2 Again", "film 1 Name"}) {
     std::string error;
-    EXPECT_FALSE(Catalogue::Parse(text + std::regex_replace(line, std::regex(" "), "\t"), &error));
+    EXPECT_FALSE(Catalogue::Parse(file + std::regex_replace(line, std::regex(" "), "\t"), &error));
     EXPECT_NE(error.find("line 8"), npos) << line << ": " << error;
   }
 }
@@ -139,8 +138,6 @@ TEST(SearchPage, CarriesTheMarkersAndLinkFormsAndTheBuilderMakesThemAbsolute) {
     EXPECT_EQ(AllMatches(table, form).size(), kRows) << form;
   }
   const std::string cell = Cut(res.body, "Pages (");
-  EXPECT_EQ(AllMatches(cell, R"rx(href="search\.asp\?query=CC&amp;mode=search&amp;page=(\d+)")rx").size(),
-            AllMatches(cell, R"rx(href="([^"]+)")rx").size() - 1);
   EXPECT_EQ(AllMatches(cell, R"((href="directory\.asp\?))").size(), 1u);
   // Menu, table, navigation cell and footer in this order, none missing.
   const size_t marker = res.body.find("Torrent Name");
@@ -150,10 +147,10 @@ TEST(SearchPage, CarriesTheMarkersAndLinkFormsAndTheBuilderMakesThemAbsolute) {
 
   const std::string& base = Site().baseUrl;
   for (auto variant : {quillmere::results::Variant::ResultsWindow, quillmere::results::Variant::MainWindow}) {
-    const auto page = quillmere::results::BuildResultsPage(text::FromCodePage(res.body),
+    const auto page = quillmere::results::BuildResultsPage(FromCodePage(res.body),
                                                            std::u16string(base.begin(), base.end()), variant);
-    const std::string rows = text::ToCodePage(page.resultsRows);
-    const std::string nav = text::ToCodePage(page.pagesRow);
+    const std::string rows = ToCodePage(page.resultsRows);
+    const std::string nav = ToCodePage(page.pagesRow);
     EXPECT_EQ(rows.rfind("Torrent Name", 0), 0u);
     // Details links become downloads, so each row has two download links.
     EXPECT_EQ(AllMatches(rows, "(href=\"" + base + R"(download\.asp\?))").size(), 2 * kRows);
@@ -177,6 +174,7 @@ TEST(Pagination, PageKHoldsItsSliceAndTheLastPageLinksBack) {
       {"/search.asp?query=cc&mode=search", Ids(c.Search(u"cc"))},
       {"/search.asp?query=Kevin+MacLeod&mode=search", Ids(c.Search(u"kevin macleod"))},
       {"/search.asp?query=mis%E9rables&mode=search", Ids(c.Search(u"mis\u00E9rables"))},  // windows-1252
+      {"/search.asp?query=mis%C3%A9rables&mode=search", Ids(c.Search(u"mis\u00E9rables"))},  // UTF-8
   };
   // The directory's own table links to every category.
   const std::string directory = Cut(Get("/directory.asp").body, "Torrent Name", "</table>");
@@ -190,6 +188,8 @@ TEST(Pagination, PageKHoldsItsSliceAndTheLastPageLinksBack) {
     ASSERT_FALSE(expected.empty());
     const int pages = static_cast<int>((expected.size() + kRows - 1) / kRows);
     auto page = [&](int k) { return Get(target + "&page=" + std::to_string(k)).body; };
+    // The links to other pages repeat the address with "&amp;" and a new page.
+    const std::string prefix = std::regex_replace(target.substr(1), std::regex("&"), "&amp;") + "&amp;page=";
     Strings all;
     for (int k = 1; k <= pages; ++k) {
       const std::string body = page(k);
@@ -200,12 +200,13 @@ TEST(Pagination, PageKHoldsItsSliceAndTheLastPageLinksBack) {
       const std::string cell = Cut(body, "Pages (");
       EXPECT_EQ(cell.rfind("Pages (" + std::to_string(pages) + ")", 0), 0u) << cell;
       Strings links;
-      if (k > 1) links.push_back(std::to_string(k - 1) + "\">&laquo; Previous");
+      auto link = [&](int to, std::string label) { links.push_back(prefix + std::to_string(to) + "\">" + label); };
+      if (k > 1) link(k - 1, "&laquo; Previous");
       for (int other = 1; other <= pages; ++other) {
-        if (other != k) links.push_back(std::to_string(other) + "\">" + std::to_string(other));
+        if (other != k) link(other, std::to_string(other));
       }
-      if (k < pages) links.push_back(std::to_string(k + 1) + "\">Next &raquo;");
-      EXPECT_EQ(AllMatches(cell, R"rx(page=([^<]+)<)rx"), links) << "page " << k;
+      if (k < pages) link(k + 1, "Next &raquo;");
+      EXPECT_EQ(AllMatches(cell, R"rx(href="([^"]*page=[^<]*)<)rx"), links) << "page " << k;
     }
     EXPECT_EQ(all, expected);
     EXPECT_EQ(IdsOnPage(page(pages + 7)), IdsOnPage(page(pages))) << "past the end is the last page";
@@ -245,14 +246,14 @@ TEST(BadQueries, NoMatchSaysSoAndPageLinksCarryTheQueryEscaped) {
             IdsOnPage(SearchPage(Shipped(), "cc", "1").body));
   EXPECT_EQ(HtmlEscape(u"a<b>&\"'\x01\u0085\u00E9"), u"a&lt;b&gt;&amp;&quot;&#39;\u00E9");
   EXPECT_EQ(DecodeQueryBytes("caf\xC3\xA9") + DecodeQueryBytes("caf\xE9"), u"caf\u00E9caf\u00E9");
-  EXPECT_EQ(DecodeQueryBytes("\x80 \xC0\xAF"), u"\u20AC \u00C0\u00AF") << "overlong UTF-8 is not UTF-8";
+  // Overlong forms are not UTF-8.
+  EXPECT_EQ(DecodeQueryBytes("\xC0\xAF") + DecodeQueryBytes("\xE0\x80\xAF"), u"\u00C0\u00AF\u00E0\u20AC\u00AF");
 }
 
 // Everything besides the listings. Error pages are small HTML that echo
 // nothing raw, and an address too long to read does not stop the site.
 TEST(OtherAnswers, HaveTheirStatusTypeAndContent) {
   std::vector<std::tuple<std::string, int, std::string, std::string>> cases = {
-      {"/search.asp?mode=torrentdetails&id=7&file=x", 200, kHtml, "download.asp?id=7&amp;"},
       {"/search.asp?query=" + std::string(20000, 'a'), 414, kHtml, "</html>"},
       {"/images/downloadlock.gif", 200, "image/gif", std::string("GIF89a\x10\0\x10\0", 10)},  // 16 by 16
       {"/directory.asp?mode=sub&cat=99", 404, kHtml, "directory.asp?mode=sub&amp;cat=1\""},  // the categories
@@ -274,6 +275,7 @@ TEST(OtherAnswers, HaveTheirStatusTypeAndContent) {
     for (const char* never : {"<script>", "Torrent Name"}) EXPECT_EQ(res.body.find(never), npos) << never;
   }
   EXPECT_EQ(Get("/images/downloadlock.gif").body.back(), ';') << "the GIF trailer";
+  EXPECT_EQ(IdsOnPage(Get("/search.asp?mode=torrentdetails&id=7&file=x").body), Strings{"7"}) << "details";
 }
 
 // A bencoded integer, string or dictionary (.torrent files hold no lists).
@@ -306,7 +308,6 @@ BValue Read(std::string_view& in) {
     in.remove_prefix(v.string.size());
     return v;
   }
-  Need(v.kind == 'i' || v.kind == 'd');
   in.remove_prefix(1);
   if (v.kind == 'i') v.integer = numberUpTo('e');
   while (v.kind == 'd' && (Need(!in.empty()), in[0] != 'e')) {
@@ -371,7 +372,9 @@ TEST(Torrent, ADownloadHasARealInfoDictionary) {
     const int64_t pieceLength = info["piece length"].integer;
     EXPECT_TRUE(pieceLength >= 16 * 1024 && (pieceLength & (pieceLength - 1)) == 0) << "a power of two";
     const auto pieces = static_cast<size_t>((info["length"].integer + pieceLength - 1) / pieceLength);
-    EXPECT_EQ(info["pieces"].string.size(), pieces * 20);
+    const std::string& hashes = info["pieces"].string;
+    EXPECT_EQ(hashes.size(), pieces * 20);
+    EXPECT_TRUE(pieces == 1 || hashes.substr(0, 20) != hashes.substr(20, 20)) << "not one hash repeated";
     EXPECT_LE(pieces, 1500u);
     // The info hash as a client computes it, from the info dictionary's bytes.
     EXPECT_EQ(Hex(Sha1(Encode(info))), MakeTorrent(*entry, "elsewhere").infoHashHex);
