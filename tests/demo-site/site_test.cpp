@@ -60,7 +60,7 @@ httplib::Response Get(const std::string& target) {
   return {};
 }
 
-// Every capture group 1 of `pattern` in `text`, in order.
+// Every capture group 1 of `pattern` in `body`, in order.
 Strings AllMatches(const std::string& body, const std::string& pattern) {
   Strings found;
   const std::regex re(pattern);
