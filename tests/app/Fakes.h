@@ -53,11 +53,6 @@ class FakeView : public BrowserView {
     if (!cancel) location = url;
     return cancel;
   }
-  std::u16string Written() const {
-    std::u16string all;
-    for (const std::u16string& w : writes) all += w;
-    return all;
-  }
 
   std::map<std::u16string, std::u16string> fields;
   std::u16string location;
@@ -90,7 +85,7 @@ class FakeWindow : public Window {
   }
   float Width() const override { return width_; }
   float Height() const override { return height_; }
-  void Close() override { log_.push_back(name_ + ".Close"); }
+  void Close() override {}
 
   void Resize(float width, float height) {
     width_ = width;
