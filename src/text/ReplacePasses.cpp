@@ -109,7 +109,7 @@ class OneScan {
     auto* self = static_cast<OneScan*>(context);
     // Keys come in increasing order, so no match still to be found can start
     // before this key's position less the largest key offset.
-    if (!self->pending_.empty()) self->EmitBefore(at >= self->maxOffset_ ? at - self->maxOffset_ : 0);
+    if (self->head_ < self->pending_.size()) self->EmitBefore(at >= self->maxOffset_ ? at - self->maxOffset_ : 0);
     self->CheckKeyAt(at);
   }
 
@@ -120,25 +120,38 @@ class OneScan {
       if (at < keys_[k].offset) continue;
       const size_t start = at - keys_[k].offset;
       const std::u16string_view find = passes_[k].find;
-      if (start + find.size() > text_.size() ||
+      // The first and last characters tell most passes sharing a key apart
+      // before a full comparison.
+      if (start + find.size() > text_.size() || text_[start] != find.front() ||
+          text_[start + find.size() - 1] != find.back() ||
           std::memcmp(text_.data() + start, find.data(), find.size() * sizeof(char16_t)) != 0)
         continue;
-      // Keep the few waiting matches ordered by start.
+      // Keep the few waiting matches ordered by start; nearly always the new
+      // one goes last.
+      if (pending_.size() == head_ || pending_.back().start < start) {
+        pending_.push_back({start, k});
+        continue;
+      }
       auto it = pending_.end();
-      while (it != pending_.begin() && (it - 1)->start > start) --it;
+      const auto first = pending_.begin() + static_cast<std::ptrdiff_t>(head_);
+      while (it != first && (it - 1)->start > start) --it;
       pending_.insert(it, {start, k});
     }
   }
 
   void EmitBefore(size_t limit) {
-    size_t n = 0;
-    for (; n < pending_.size() && pending_[n].start < limit; ++n) {
-      const Match& m = pending_[n];
+    for (; head_ < pending_.size() && pending_[head_].start < limit; ++head_) {
+      const Match& m = pending_[head_];
+      const std::u16string_view replacement = passes_[m.pass].replacement;
       out_.append(text_.data() + copied_, m.start - copied_);
-      out_.append(passes_[m.pass].replacement);
+      if (!replacement.empty()) out_.append(replacement);
       copied_ = m.start + passes_[m.pass].find.size();
     }
-    if (n > 0) pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+    // Everything waiting has been written: start the queue over.
+    if (head_ == pending_.size()) {
+      pending_.clear();
+      head_ = 0;
+    }
   }
 
   std::u16string_view text_;
@@ -149,7 +162,8 @@ class OneScan {
   std::array<std::array<uint8_t, kMaxPasses>, kMaxPasses> passesByKey_{};
   std::array<size_t, kMaxPasses> passCountByKey_{};
   size_t maxOffset_ = 0;
-  std::vector<Match> pending_;
+  std::vector<Match> pending_;  // ordered by start; those before head_ are written
+  size_t head_ = 0;
   std::u16string out_;
   size_t copied_ = 0;  // text before this has been written out
 };
