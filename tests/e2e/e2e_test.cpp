@@ -1,13 +1,11 @@
 // The program end to end: the real windows, views and fetcher, in a real
 // WebKit, against the stand-in site served on the site's own port from a
-// thread of this test.
+// thread of this test. Layout and captions are unit-tested elsewhere; here
+// the checks are those that only the real toolkit and browser can answer.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <httplib.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,10 +26,8 @@ namespace quillmere::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 
@@ -44,7 +40,7 @@ const std::string kMagnet = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcde
 const std::string kOwnPage =
     "<html><body><table><tr><td>Torrent Name</td><td>Size</td></tr><tr><td>"
     "<a href=\"search.asp?mode=torrentdetails&id=1\">Caf\xe9 \x80 Ol\xe9</a></td><td>1 MB</td></tr>"
-    "<tr><td>before\0after-nul</td></tr><tr><td><a id=\"magnet\" href=\""s +
+    "<tr><td>before\0after-nul</td></tr><tr><td><a href=\""s +
     kMagnet + "\">magnet</a></td></tr></table></body></html>";
 
 // An HTTP server on a thread of this test, on `wanted` or else on any free
@@ -71,16 +67,6 @@ struct RecordingLauncher final : gtk::DesktopLauncher {
   std::vector<std::string> files, uris;
 };
 
-// The size of a view and where it sits in the widget that holds it.
-std::string Geometry(WebKitWebView* webView) {
-  GtkWidget* view = GTK_WIDGET(webView);
-  const graphene_point_t zero = GRAPHENE_POINT_INIT(0, 0);
-  graphene_point_t at;
-  if (!gtk_widget_compute_point(view, gtk_widget_get_parent(view), &zero, &at)) return "not placed";
-  return std::to_string(gtk_widget_get_width(view)) + "x" + std::to_string(gtk_widget_get_height(view)) + "@" +
-         std::to_string(std::lround(at.x)) + "," + std::to_string(std::lround(at.y));
-}
-
 // A script that fills in the start page's field and `then` goes on.
 std::string Fill(const std::string& query, const std::string& then) {
   return "var q = document.querySelector('input[name=query]'); q.value = '" + query + "'; " + then;
@@ -92,8 +78,6 @@ class ProgramTest : public ::testing::Test {
     static const demosite::Catalogue catalogue = *demosite::Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr);
     static Served site(8642, [](auto& s) { demosite::MountSite(s, catalogue, "http://127.0.0.1:8642/announce"); });
     ASSERT_GT(site.port, 0);
-    fs::remove_all(g_downloads);
-    fs::create_directories(g_downloads);
     app::PageFetcher fetch = [this](const std::u16string& url, std::u16string& contentType,
                                     const std::u16string& postData, int32_t bufferSize, int32_t mode) {
       // The pointer that the user sees while the fetch blocks.
@@ -115,16 +99,20 @@ class ProgramTest : public ::testing::Test {
   GtkWindow* MainWindow() { return gtk::Program::WindowOf(program_->Main()->Form()); }
   WebKitWebView* View(size_t i) { return gtk::Program::ViewOf(program_->ResultsWindows().at(i)->WB2()); }
   GtkWindow* Window(size_t i) { return gtk::Program::WindowOf(program_->ResultsWindows().at(i)->Form()); }
-  std::string Caption(size_t i) { return gtk_window_get_title(Window(i)) ? gtk_window_get_title(Window(i)) : ""; }
-  std::string Js(WebKitWebView* view, const std::string& script) { return Eval(view, script).value_or("(threw)"); }
+  // The text of results window i once the program's page is written into it.
+  std::string Text(size_t i) {
+    const bool written = WaitForPage(View(i), "document.title === 'Quillmere.'");
+    return written ? Eval(View(i), "document.body.innerText").value_or("(threw)") : "(not written)";
+  }
 
   // Runs `script` in `view` and returns the caption of results window i once
   // it has opened.
   std::string Open(WebKitWebView* view, const std::string& script, size_t i) {
     Eval(view, script + "; 'ok'");
-    return SpinUntil([&] { return program_->ResultsWindows().size() > i; }) ? Caption(i) : "(no window)";
+    if (!SpinUntil([&] { return program_->ResultsWindows().size() > i; })) return "(no window)";
+    const char* title = gtk_window_get_title(Window(i));
+    return title ? title : "";
   }
-  bool Written(size_t i) { return WaitForPage(View(i), "document.title === 'Quillmere.'"); }
 
   RecordingLauncher launcher_;
   std::unique_ptr<gtk::Program> program_;
@@ -132,40 +120,28 @@ class ProgramTest : public ::testing::Test {
   bool lastClosed_ = false;
 };
 
-TEST_F(ProgramTest, StartPageLoadsFromTheProgramFolderWithTheFieldFocused) {
-  EXPECT_EQ(webkit_web_view_get_uri(MainView()), "file://"s + QUILLMERE_E2E_PROGRAM_FOLDER + "/Data/index.dat");
-  EXPECT_STREQ(gtk_window_get_title(MainWindow()), "Quillmere 4.5");
-  EXPECT_TRUE(WaitForPage(MainView(), "document.activeElement && document.activeElement.name === 'query'"));
-  EXPECT_FALSE(gtk_window_get_resizable(MainWindow()));
-  EXPECT_TRUE(program_->ResultsWindows().empty());
-  // The content area is 8880 x 2940 twips; the layout takes 30 x 0 off it.
-  EXPECT_TRUE(SpinUntil([&] { return Geometry(MainView()) == "590x196@0,0"; })) << Geometry(MainView());
-}
-
 TEST_F(ProgramTest, TypedQueryAndEnterOpenTheResults) {
-  if (!g_find_program_in_path("xdotool")) GTEST_SKIP() << "xdotool is not installed";
   gtk_window_present(MainWindow());
   SpinFor(500ms);
   ASSERT_EQ(std::system("xdotool type --delay 30 Nosferatu && xdotool key Return"), 0);
   EXPECT_EQ(Open(MainView(), "0", 0), "Quillmere: Nosferatu");
-  ASSERT_TRUE(Written(0));
-  EXPECT_THAT(Js(View(0), "document.body.innerText"), HasSubstr("Eine Symphonie des Grauens"));
+  EXPECT_THAT(Text(0), HasSubstr("Eine Symphonie des Grauens"));
 }
 
-TEST_F(ProgramTest, SearchFeedsItsWindowItsLinksItsLayoutAndItsClosing) {
+TEST_F(ProgramTest, SearchFeedsItsWindowItsLinksAndItsClosing) {
   // form.submit() raises no submit event and setting the value raises no input
   // event: the program must still read the field as it stands at submission.
   ASSERT_EQ(Open(MainView(), Fill("Lune", "q.form.submit()"), 0), "Quillmere: Lune");
-  ASSERT_TRUE(Written(0));
-  EXPECT_THAT(Js(View(0), "document.documentElement.outerHTML"), HasSubstr("http://127.0.0.1:8642/download.asp?"));
   // The site's page is windows-1252; the written page shows its characters.
-  EXPECT_THAT(Js(View(0), "document.body.innerText"), HasSubstr("Lune \xe2\x80\x93 Georges M\xc3\xa9li\xc3\xa8s"));
-  EXPECT_THAT(webkit_web_view_get_uri(MainView()), HasSubstr("/Data/index.dat"));
+  EXPECT_THAT(Text(0), HasSubstr("Lune \xe2\x80\x93 Georges M\xc3\xa9li\xc3\xa8s"));
+  // 10515 x 7200 twips less 80 x 320, at the top left of the window's content.
+  GtkWidget* view = GTK_WIDGET(View(0));
+  graphene_point_t at = GRAPHENE_POINT_INIT(-1, -1), zero = GRAPHENE_POINT_INIT(0, 0);
+  EXPECT_TRUE(SpinUntil([&] { return gtk_widget_get_width(view) == 696 && gtk_widget_get_height(view) == 459; }));
+  EXPECT_TRUE(gtk_widget_compute_point(view, gtk_widget_get_parent(view), &zero, &at) && at.x == 0 && at.y == 0);
 
   EXPECT_EQ(Open(View(0), "document.querySelector('a[href*=\"directory.asp\"]').click()", 1), "Quillmere: Directory");
-  ASSERT_TRUE(Written(1));
-  EXPECT_THAT(Js(View(1), "document.body.innerText"), HasSubstr("Torrent Name"));
-  EXPECT_EQ(Caption(0), "Quillmere: Lune");
+  EXPECT_THAT(Text(1), HasSubstr("Torrent Name"));
   // The search shows the wait pointer while it fetches; following a link
   // leaves the pointer alone.
   EXPECT_THAT(cursors_, ElementsAre("wait", "none"));
@@ -177,61 +153,37 @@ TEST_F(ProgramTest, SearchFeedsItsWindowItsLinksItsLayoutAndItsClosing) {
   }
   const std::string name = fs::path(launcher_.files[0]).stem();
   EXPECT_THAT(launcher_.files, ElementsAre(g_downloads / (name + ".torrent"), g_downloads / (name + " (1).torrent")));
-  for (const std::string& file : launcher_.files)
-    EXPECT_THAT(std::string(std::istreambuf_iterator<char>(std::ifstream(file).rdbuf()), {}),
-                StartsWith("d8:announce"));
-  EXPECT_EQ(program_->ResultsWindows().size(), 2u);
-  EXPECT_EQ(Js(View(0), "document.title"), "Quillmere.");
-
-  EXPECT_TRUE(gtk_window_get_resizable(Window(0)));
-  // 10515 x 7200 twips less 80 x 320: the view keeps these margins through
-  // any resizing, and a window too small for them gives a view of size 0.
-  EXPECT_TRUE(SpinUntil([&] { return Geometry(View(0)) == "696x459@0,0"; })) << Geometry(View(0));
-  GtkWidget* host = gtk_widget_get_parent(GTK_WIDGET(View(0)));
-  const auto less = [](int px, double twips) { return std::to_string(std::lround(std::max(0.0, px - twips / 15))); };
-  for (const int size : {900, 3}) {
-    gtk_window_set_default_size(Window(0), size, size * 2 / 3);
-    EXPECT_TRUE(SpinUntil([&] {
-      const int w = gtk_widget_get_width(host), h = gtk_widget_get_height(host);
-      return (size > 3 ? w > 800 : h < 21) && Geometry(View(0)) == less(w, 80) + "x" + less(h, 320) + "@0,0";
-    })) << Geometry(View(0));
-  }
+  for (const std::string& f : launcher_.files)
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(f).rdbuf()), {}).substr(0, 11), "d8:announce");
 
   gtk_window_close(MainWindow());
   ASSERT_TRUE(SpinUntil([&] { return program_->Main() == nullptr; }));
-  EXPECT_EQ(program_->ResultsWindows().size(), 2u);
   EXPECT_FALSE(lastClosed_);
-  gtk_window_close(Window(1));
-  gtk_window_close(Window(0));
-  ASSERT_TRUE(SpinUntil([&] { return lastClosed_; }));
-  EXPECT_EQ(program_->OpenWindowCount(), 0u);
+  for (const size_t i : {1u, 0u}) gtk_window_close(Window(i));
+  EXPECT_TRUE(SpinUntil([&] { return lastClosed_; }));
 }
 
 TEST_F(ProgramTest, FailedFetchLeavesABlankWindowAndNonAsciiNamesShow) {
   // A server that has just stopped: its port refuses the fetch.
   const std::string gone = "http://127.0.0.1:" + std::to_string(Served(0, [](auto&) {}).port) + "/search.asp";
   EXPECT_EQ(Open(MainView(), Fill("gone", "location.href = '" + gone + "'"), 0), "Quillmere: gone");
-  ASSERT_TRUE(WaitForPage(View(0), "document.readyState === 'complete'"));
   SpinFor(300ms);
-  EXPECT_EQ(Js(View(0), "location.href + '|' + document.body.innerHTML"), "about:blank|");
+  EXPECT_TRUE(WaitForPage(View(0), "location.href + '|' + document.body.innerHTML === 'about:blank|'"));
   EXPECT_EQ(gtk_widget_get_cursor(GTK_WIDGET(MainWindow())), nullptr);
 
   // The test's own page, served apart so that nothing else that serves on the
   // site's port can answer for it.
-  Served own(0,
-             [](auto& s) { s.Get("/search.asp", [](auto&, auto& res) { res.set_content(kOwnPage, "text/html"); }); });
+  Served own(0, [](auto& s) { s.Get(".*", [](auto&, auto& res) { res.set_content(kOwnPage, "text/html"); }); });
   const std::string address = "http://127.0.0.1:" + std::to_string(own.port) + "/search.asp?query=caf%C3%A9";
   EXPECT_EQ(Open(MainView(), Fill("caf\\u00e9", "location.href = '" + address + "'"), 1), "Quillmere: caf\xc3\xa9");
-  ASSERT_TRUE(Written(1));
-  EXPECT_THAT(Js(View(1), "document.body.innerText"),
-              AllOf(HasSubstr("Caf\xc3\xa9 \xe2\x82\xac Ol\xc3\xa9"), HasSubstr("after-nul")));
-  EXPECT_EQ(Js(View(1), "document.characterSet"), "UTF-8");
+  // A NUL in the page does not cut it short.
+  EXPECT_THAT(Text(1), ::testing::AllOf(HasSubstr("Caf\xc3\xa9 \xe2\x82\xac Ol\xc3\xa9"), HasSubstr("after-nul")));
   // A magnet link goes to the desktop's handler unchanged, and the window
   // stays on its page.
-  Eval(View(1), "document.getElementById('magnet').click(); 'ok'");
+  Eval(View(1), "document.querySelector('a[href^=magnet]').click(); 'ok'");
   ASSERT_TRUE(SpinUntil([&] { return !launcher_.uris.empty(); }));
   EXPECT_THAT(launcher_.uris, ElementsAre(kMagnet));
-  EXPECT_EQ(Js(View(1), "document.title"), "Quillmere.");
+  EXPECT_EQ(Eval(View(1), "document.title"), "Quillmere.");
 }
 
 }  // namespace
