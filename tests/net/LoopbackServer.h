@@ -1,0 +1,103 @@
+// A scripted HTTP server on a loopback port, inside the test process: a thread
+// accepts one connection at a time and plays the test's script on it, byte for
+// byte, so that a test can send what no well-behaved server would. Every call
+// of a script gives up as soon as the server is being destroyed. The proxy
+// environment is cleared, so that a fetch reaches the server directly unless
+// the test names a proxy after that.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+
+class LoopbackServer {
+ public:
+  explicit LoopbackServer(std::function<void(LoopbackServer&)> play) : play_(std::move(play)) {
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
+    setenv("no_proxy", "*", 1);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    if (listen_ < 0 || pipe2(stop_, O_CLOEXEC) != 0 || bind(listen_, reinterpret_cast<sockaddr*>(&address), length) ||
+        listen(listen_, 16) || getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length))
+      throw std::runtime_error("cannot listen on loopback");
+    port = ntohs(address.sin_port);
+    thread_ = std::thread([this] {
+      while (Wait(listen_, POLLIN)) {
+        if ((fd_ = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) < 0) continue;
+        ++connections;
+        play_(*this);
+        close(fd_);
+      }
+    });
+  }
+  ~LoopbackServer() {
+    [[maybe_unused]] const ssize_t written = write(stop_[1], "s", 1);
+    thread_.join();
+    for (const int fd : {listen_, stop_[0], stop_[1]}) close(fd);
+  }
+
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
+
+  // What one read of the connection brings; empty once it is closed.
+  std::string Receive() {
+    char buffer[65536];
+    const ssize_t n = Wait(fd_, POLLIN) ? recv(fd_, buffer, sizeof buffer, 0) : 0;
+    return std::string(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+  }
+  // The request head, and as much body after it as its Content-Length names.
+  std::string ReadRequest() {
+    std::string request;
+    for (std::string more = Receive(); !more.empty(); more = Receive()) {
+      request += more;
+      const size_t head = request.find("\r\n\r\n"), field = request.find("Content-Length: ");
+      if (head != std::string::npos &&
+          request.size() >= head + 4 + (field < head ? std::stoul(request.substr(field + 16)) : 0))
+        break;
+    }
+    return request;
+  }
+  // False once the client has gone.
+  bool Send(std::string_view data) {
+    while (!data.empty() && Wait(fd_, POLLOUT)) {
+      const ssize_t n = send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      data.remove_prefix(static_cast<size_t>(n));
+    }
+    return data.empty();
+  }
+  // False when the server is being destroyed before `pause` is over.
+  bool Pause(std::chrono::milliseconds pause) {
+    pollfd p{stop_[0], POLLIN, 0};
+    return poll(&p, 1, static_cast<int>(pause.count())) == 0;
+  }
+  // Makes the close that ends this connection a reset.
+  void Reset() {
+    const linger abort{1, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  }
+
+  int port = 0;
+  std::atomic<int> connections{0};
+
+ private:
+  bool Wait(int fd, short events) {
+    pollfd p[2] = {{fd, events, 0}, {stop_[0], POLLIN, 0}};
+    return poll(p, 2, -1) > 0 && p[1].revents == 0;
+  }
+
+  std::function<void(LoopbackServer&)> play_;
+  int listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), fd_ = -1, stop_[2] = {-1, -1};
+  std::thread thread_;
+};
