@@ -67,11 +67,9 @@ class FakeFacility : public ModINET::HttpFacility {
   bool Read(Handle request, char* buffer, uint32_t size, uint32_t& count) override {
     count = 0;
     if (!Call("Read", request, size)) return false;
-    if (reads_ < response.chunks.size()) {
-      const std::string& chunk = response.chunks[reads_++];
-      count = static_cast<uint32_t>(std::min<size_t>(chunk.size(), size));
-      std::memcpy(buffer, chunk.data(), count);
-    }
+    const std::string chunk = reads_ < response.chunks.size() ? response.chunks[reads_++] : "";
+    count = static_cast<uint32_t>(std::min<size_t>(chunk.size(), size));
+    std::memcpy(buffer, chunk.data(), count);
     return true;
   }
   void Close(Handle handle) override { Call("Close", handle); }
