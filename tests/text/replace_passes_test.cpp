@@ -59,21 +59,6 @@ TEST(ReplaceInTurn, OneScanGivesWhatThePassesInTurnGive) {
   }
 }
 
-TEST(ReplaceInTurn, PassesThatInteractAreMadeInTurn) {
-  // Each base makes an earlier pass insert text that a later pass matches,
-  // so one scan would differ; the result must still be that of the passes.
-  std::mt19937 rng(7);
-  for (std::u16string base : {u"http://a/amp;/", u"http://search.asp?mode=torrentdetails&/", u"p;x",
-                              u"http://images/downloadlock.gif/", u"lock.gif"}) {
-    const LinkPasses links(base);
-    EXPECT_FALSE(CanReplaceInOneScan(links.passes));
-    for (int round = 0; round < 500; ++round) {
-      const std::u16string text = RandomText(rng, round % 30);
-      ASSERT_EQ(ReplaceInTurn(text, links.passes), InTurn(text, links.passes));
-    }
-  }
-}
-
 TEST(CanReplaceInOneScan, RefusesPassesWhoseFindTextsCanOverlap) {
   const std::vector<std::vector<Replacement>> refused = {
       {{u"aa", u"x"}},                      // overlaps itself

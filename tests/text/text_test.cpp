@@ -79,20 +79,6 @@ TEST(CodePage, DecodesEveryByteToOneCharacter) {
   EXPECT_EQ(ToCodePage(text), all);
 }
 
-TEST(CodePage, AppendingInChunksGivesTheWholeConversion) {
-  // Mostly ASCII with a high byte now and then, as pages are, in chunks that
-  // do and do not line up with the sixteen-byte blocks of the fast path.
-  std::string bytes;
-  for (int i = 0; i < 5000; ++i) bytes.push_back(static_cast<char>(i % 97 == 0 ? 0x80 + i % 128 : 32 + i % 90));
-  std::u16string expected;
-  for (unsigned char b : bytes) expected += FromCodePage(std::string(1, static_cast<char>(b)));
-  for (size_t chunk : {1u, 7u, 16u, 1024u, 5000u}) {
-    std::u16string out;
-    for (size_t at = 0; at < bytes.size(); at += chunk) AppendFromCodePage(out, std::string_view(bytes).substr(at, chunk));
-    EXPECT_EQ(out, expected) << chunk;
-  }
-}
-
 TEST(CodePage, EncodesWhatItCannotHoldAsQuestionMark) {
   EXPECT_EQ(ToCodePage(u"caf\u00E9 \u20AC5"), "caf\xE9 \x80" "5");
   EXPECT_EQ(ToCodePage(u"\u4E2D|\u0101|\U0001F600"), "?|?|?");
