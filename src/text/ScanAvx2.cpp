@@ -25,17 +25,8 @@ struct V {
   }
 };
 
-#include "text/ScanKernels.inc"
-
 }  // namespace
 
-size_t FindPattern(const char16_t* data, size_t size, size_t from, const char16_t* pat, size_t len) {
-  return FindPatternKernel<V>(data, size, from, pat, len);
-}
-
-void ForEachKey(const char16_t* data, size_t size, const char16_t* keys, size_t keyCount,
-                void (*onKey)(void*, size_t), void* context) {
-  ForEachKeyKernel<V>(data, size, keys, keyCount, onKey, context);
-}
+#include "text/ScanKernels.inc"
 
 }  // namespace quillmere::text::scan::avx2
