@@ -9,17 +9,13 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <thread>
 
 class LoopbackServer {
@@ -50,20 +46,16 @@ class LoopbackServer {
 
   std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
 
-  // What one read of the connection brings; empty once it is closed.
-  std::string Receive() {
-    char buffer[65536];
-    const ssize_t n = Wait(fd_, POLLIN) ? recv(fd_, buffer, sizeof buffer, 0) : 0;
-    return std::string(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-  }
-  // The request head, and as much body after it as its Content-Length names.
-  std::string ReadRequest() {
+  // The request head, and as much body after it as its Content-Length names;
+  // with `once`, what the first read brings. Empty when the client has gone.
+  std::string ReadRequest(bool once = false) {
     std::string request;
-    for (std::string more = Receive(); !more.empty(); more = Receive()) {
-      request += more;
+    char buffer[65536];
+    for (ssize_t n; Wait(fd_, POLLIN) && (n = recv(fd_, buffer, sizeof buffer, 0)) > 0;) {
+      request.append(buffer, static_cast<size_t>(n));
       const size_t head = request.find("\r\n\r\n"), field = request.find("Content-Length: ");
-      if (head != std::string::npos &&
-          request.size() >= head + 4 + (field < head ? std::stoul(request.substr(field + 16)) : 0))
+      if (once || (head != std::string::npos &&
+          request.size() >= head + 4 + (field < head ? std::stoul(request.substr(field + 16)) : 0)))
         break;
     }
     return request;
