@@ -95,14 +95,21 @@ const std::string kRef = ToCodePage(quillmere::site::SiteHost);
 const std::string kReads = "Read(3,1024)\nRead(3,1024)\nRead(3,1024)\nRead(3,1024)\n";
 const std::string kCloses = "Close(3)\nClose(2)\nClose(1)\n";
 
-struct PathCase {
+// With `calls`, the whole log must run through them (from the connection to
+// the Content-Type query); otherwise only the closes at its end are checked.
+struct Case {
   std::u16string url, post;
   int32_t mode;
-  std::string calls;  // from the connection to the Content-Type query
+  std::string calls;
+  const char* failing = "";  // the call that fails, none when empty
+  int failingCall = 0;
+  size_t closes = 3;  // how many of request, connection, root are closed
+  std::u16string text = u"<html>body</html>", type = u"text/html";
+  Response response = {};
 };
 
-TEST(FetchPaths, MakeTheirCallsInOrderAndCloseInnermostFirst) {
-  const PathCase cases[] = {
+TEST(Fetch, MakesItsCallsInOrderClosesWhatWasOpenedOnceInnermostFirstAndSetsTheTypeOnceARequestIsOpen) {
+  const Case cases[] = {
       // As both callers call; the text goes to the facility in the code page.
       {u"http://site.test:40000/caf\u00E9?q=\u20AC", u"", 1,
        "Connect(1,site.test,40000,,,3)\nOpenUrl(1,http://site.test:40000/caf\xE9?q=\x80,R)\n"},
@@ -122,54 +129,37 @@ TEST(FetchPaths, MakeTheirCallsInOrderAndCloseInnermostFirst) {
       {u"https://site.test/login", u"x=1", 1,
        "Connect(1,site.test,443,,,3)\nOpenRequest(2,POST,/login,HTTP/1.1," + kRef + ",RS)\n"
        "SendRequest(3,Content-Type: text/html,x=1)\n"},
-  };
-  for (const PathCase& c : cases) {
-    FakeFacility fake;
-    std::u16string type = kCaller;
-    EXPECT_EQ(FetchPage(fake, c.url, type, c.post, 1024, c.mode), u"<html>body</html>");
-    EXPECT_EQ(type, u"text/html");
-    EXPECT_EQ(fake.log, "Split(" + ToCodePage(c.url) + ")\nOpenRoot(" + ToCodePage(quillmere::site::UserAgent) + ")\n" +
-                            c.calls + "QueryContentType(3,255)\n" + kReads + kCloses);
-  }
-}
-
-struct OutcomeCase {
-  const char* failing;  // the call that fails, none when empty
-  int failingCall;
-  std::u16string post;
-  size_t closes;  // how many of request, connection, root are closed
-  std::u16string text, type;
-  Response response = {};
-};
-
-TEST(FetchOutcomes, CloseWhatWasOpenedOnceInnermostFirstAndSetTheTypeOnlyOnceARequestIsOpen) {
-  const OutcomeCase cases[] = {
-      {"Split", 0, u"", 0, u"", kCaller},
-      {"OpenRoot", 0, u"", 0, u"", kCaller},
-      {"Connect", 0, u"", 1, u"", kCaller},
-      {"OpenRequest", 0, u"a=1", 2, u"", kCaller},
-      {"SendRequest", 0, u"a=1", 3, u"", kCaller},
-      {"OpenUrl", 0, u"", 2, u"", kCaller},
-      {"QueryContentType", 0, u"", 3, u"<html>body</html>", u""},
-      {"Read", 2, u"", 3, u"<html>body", u"text/html"},
-      {"Read", 0, u"a=1", 3, u"", u"text/html"},
+      {kUrl, u"", 1, "", "Split", 0, 0, u"", kCaller},
+      {kUrl, u"", 1, "", "OpenRoot", 0, 0, u"", kCaller},
+      {kUrl, u"", 1, "", "Connect", 0, 1, u"", kCaller},
+      {kUrl, u"a=1", 1, "", "OpenRequest", 0, 2, u"", kCaller},
+      {kUrl, u"a=1", 1, "", "SendRequest", 0, 3, u"", kCaller},
+      {kUrl, u"", 1, "", "OpenUrl", 0, 2, u"", kCaller},
+      {kUrl, u"", 1, "", "QueryContentType", 0, 3, u"<html>body</html>", u""},
+      {kUrl, u"", 1, "", "Read", 2, 3, u"<html>body"},
+      {kUrl, u"a=1", 1, "", "Read", 0, 3, u""},
       // Each read asks for the buffer size; short reads go on, and an empty one ends the body.
-      {"", 0, u"", 3, u"abcdefghi", u"text/html", {.chunks = {"ab", "cdefghijkl", "", "never"}, .bufferSize = 7}},
+      {kUrl, u"", 1, "", "", 0, 3, u"abcdefghi", u"text/html",
+       {.chunks = {"ab", "cdefghijkl", "", "never"}, .bufferSize = 7}},
       // The announced length only reserves memory, within a bound.
-      {"", 0, u"", 3, u"<html>body</html>", u"text/html", {.lengthHint = 3}},
-      {"", 0, u"", 3, u"<html>body</html>", u"text/html", {.lengthHint = int64_t{1} << 40}},
-      {"", 0, u"", 3, u"<html>body</html>", u"caf\u00E9", {.contentType = std::string("caf\xE9\0tail", 9)}},
+      {kUrl, u"", 1, "", "", 0, 3, u"<html>body</html>", u"text/html", {.lengthHint = 3}},
+      {kUrl, u"", 1, "", "", 0, 3, u"<html>body</html>", u"text/html", {.lengthHint = int64_t{1} << 40}},
+      {kUrl, u"", 1, "", "", 0, 3, u"<html>body</html>", u"caf\u00E9",
+       {.contentType = std::string("caf\xE9\0tail", 9)}},
   };
-  for (const OutcomeCase& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     FakeFacility fake;
     fake.failing = c.failing;
     fake.failingCall = c.failingCall;
     fake.response = c.response;
     std::u16string type = kCaller;
-    EXPECT_EQ(FetchPage(fake, kUrl, type, c.post, c.response.bufferSize, 1), c.text);
+    EXPECT_EQ(FetchPage(fake, c.url, type, c.post, c.response.bufferSize, c.mode), c.text);
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(fake.log.substr(std::min(fake.log.find("Close("), fake.log.size())), kCloses.substr(9 * (3 - c.closes)));
+    if (c.calls.empty()) continue;
+    EXPECT_EQ(fake.log, "Split(" + ToCodePage(c.url) + ")\nOpenRoot(" + ToCodePage(quillmere::site::UserAgent) + ")\n" +
+                            c.calls + "QueryContentType(3,255)\n" + kReads + kCloses);
   }
 }
 
