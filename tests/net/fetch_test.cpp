@@ -22,21 +22,22 @@ using ModINET::Handle;
 using quillmere::text::ToCodePage;
 using std::string_view;
 
-// A response as the fake serves it, and the buffer size that the fetch is given.
+// A response as the fake serves it, the buffer size that the fetch is given,
+// and the call that fails: number `failingCall` (from 0) of the operation
+// named `failing`, none when that is empty.
 struct Response {
   std::vector<std::string> chunks{"<html>", "body", "</html>"};
   std::string contentType = "text/html";
   int32_t bufferSize = 1024;
   int64_t lengthHint = -1;
+  std::string failing = "";
+  int failingCall = 0;
 };
 
-// Serves a scripted response, logs every call as a line "Name(arg,...)" and fails
-// call number `failingCall` (from 0) of the operation named `failing`.
+// Serves a scripted response and logs every call as a line "Name(arg,...)".
 // Handles: 1 the root, 2 the connection, 3 the request.
 class FakeFacility : public ModINET::HttpFacility {
  public:
-  std::string failing;
-  int failingCall = 0;
   Response response;
   std::string log;
 
@@ -64,12 +65,10 @@ class FakeFacility : public ModINET::HttpFacility {
            std::memcpy(buffer, type.c_str(), type.size() + 1);
   }
   bool Read(Handle request, char* buffer, uint32_t size, uint32_t& count) override {
-    count = 0;
-    if (!Call("Read", request, size)) return false;
-    const std::string chunk = reads_ < response.chunks.size() ? response.chunks[reads_++] : "";
-    count = static_cast<uint32_t>(std::min<size_t>(chunk.size(), size));
-    std::memcpy(buffer, chunk.data(), count);
-    return true;
+    const bool ok = Call("Read", request, size);
+    const std::string chunk = ok && reads_ < response.chunks.size() ? response.chunks[reads_++] : "";
+    std::memcpy(buffer, chunk.data(), count = static_cast<uint32_t>(std::min<size_t>(chunk.size(), size)));
+    return ok;
   }
   void Close(Handle handle) override { Call("Close", handle); }
   int64_t BodyLengthHint(Handle) override { return response.lengthHint; }
@@ -83,7 +82,7 @@ class FakeFacility : public ModINET::HttpFacility {
     std::ostringstream line;
     ((line << ',' << args), ...);
     log += name + "(" + line.str().substr(std::min<size_t>(1, line.str().size())) + ")\n";
-    return !(name == failing && calls_[name]++ == failingCall);
+    return !(name == response.failing && calls_[name]++ == response.failingCall);
   }
   std::map<std::string, int> calls_;
   size_t reads_ = 0;
@@ -101,8 +100,6 @@ struct Case {
   std::u16string url, post;
   int32_t mode;
   std::string calls;
-  const char* failing = "";  // the call that fails, none when empty
-  int failingCall = 0;
   size_t closes = 3;  // how many of request, connection, root are closed
   std::u16string text = u"<html>body</html>", type = u"text/html";
   Response response = {};
@@ -129,29 +126,27 @@ TEST(Fetch, MakesItsCallsInOrderClosesWhatWasOpenedOnceInnermostFirstAndSetsTheT
       {u"https://site.test/login", u"x=1", 1,
        "Connect(1,site.test,443,,,3)\nOpenRequest(2,POST,/login,HTTP/1.1," + kRef + ",RS)\n"
        "SendRequest(3,Content-Type: text/html,x=1)\n"},
-      {kUrl, u"", 1, "", "Split", 0, 0, u"", kCaller},
-      {kUrl, u"", 1, "", "OpenRoot", 0, 0, u"", kCaller},
-      {kUrl, u"", 1, "", "Connect", 0, 1, u"", kCaller},
-      {kUrl, u"a=1", 1, "", "OpenRequest", 0, 2, u"", kCaller},
-      {kUrl, u"a=1", 1, "", "SendRequest", 0, 3, u"", kCaller},
-      {kUrl, u"", 1, "", "OpenUrl", 0, 2, u"", kCaller},
-      {kUrl, u"", 1, "", "QueryContentType", 0, 3, u"<html>body</html>", u""},
-      {kUrl, u"", 1, "", "Read", 2, 3, u"<html>body"},
-      {kUrl, u"a=1", 1, "", "Read", 0, 3, u""},
+      {kUrl, u"", 1, "", 0, u"", kCaller, {.failing = "Split"}},
+      {kUrl, u"", 1, "", 0, u"", kCaller, {.failing = "OpenRoot"}},
+      {kUrl, u"", 1, "", 1, u"", kCaller, {.failing = "Connect"}},
+      {kUrl, u"a=1", 1, "", 2, u"", kCaller, {.failing = "OpenRequest"}},
+      {kUrl, u"a=1", 1, "", 3, u"", kCaller, {.failing = "SendRequest"}},
+      {kUrl, u"", 1, "", 2, u"", kCaller, {.failing = "OpenUrl"}},
+      {kUrl, u"", 1, "", 3, u"<html>body</html>", u"", {.failing = "QueryContentType"}},
+      {kUrl, u"", 1, "", 3, u"<html>body", u"text/html", {.failing = "Read", .failingCall = 2}},
+      {kUrl, u"a=1", 1, "", 3, u"", u"text/html", {.failing = "Read"}},
       // Each read asks for the buffer size; short reads go on, and an empty one ends the body.
-      {kUrl, u"", 1, "", "", 0, 3, u"abcdefghi", u"text/html",
+      {kUrl, u"", 1, "", 3, u"abcdefghi", u"text/html",
        {.chunks = {"ab", "cdefghijkl", "", "never"}, .bufferSize = 7}},
       // The announced length only reserves memory, within a bound.
-      {kUrl, u"", 1, "", "", 0, 3, u"<html>body</html>", u"text/html", {.lengthHint = 3}},
-      {kUrl, u"", 1, "", "", 0, 3, u"<html>body</html>", u"text/html", {.lengthHint = int64_t{1} << 40}},
-      {kUrl, u"", 1, "", "", 0, 3, u"<html>body</html>", u"caf\u00E9",
+      {kUrl, u"", 1, "", 3, u"<html>body</html>", u"text/html", {.lengthHint = 3}},
+      {kUrl, u"", 1, "", 3, u"<html>body</html>", u"text/html", {.lengthHint = int64_t{1} << 40}},
+      {kUrl, u"", 1, "", 3, u"<html>body</html>", u"caf\u00E9",
        {.contentType = std::string("caf\xE9\0tail", 9)}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     FakeFacility fake;
-    fake.failing = c.failing;
-    fake.failingCall = c.failingCall;
     fake.response = c.response;
     std::u16string type = kCaller;
     EXPECT_EQ(FetchPage(fake, c.url, type, c.post, c.response.bufferSize, c.mode), c.text);
