@@ -85,11 +85,10 @@ TEST(Catalogue, ReadsCommentsCrlfAndUtf8SearchesWordBeginningsAndRefusesMalforme
       {u"MIS\u00C9RABLES", {"2"}}, {u"12.5", {"3"}}, {u"5", {"3", "4"}}, {u"\u20AC", {"4"}}, {u" \u2013 ", {}}};
   for (const auto& [query, ids] : searches) EXPECT_EQ(Ids(c.Search(query)), ids) << ToUtf8(query);
   // The error names the malformed line. Fields are written with spaces here.
-  for (std::string error; const char* line : {
-           "torrent 7 1 2024-01-01 100 1 1 f.iso", "torrent 7 9 2024-01-01 100 1 1 f.iso N", "film 1 Name",
-           "torrent 7 1 2024-1-01 100 1 1 f.iso N", "torrent 7 1 2024-01-01 100 -1 1 f.iso N", "category 2 Again",
-           "torrent 7 1 2024-01-01 0 1 1 f.iso N", "torrent 7 1 2024-01-01 100 1 1 f\".iso N",
-           "torrent 7 1 2024-01-01 100 1 1 a/b.iso N", "torrent 4 2 2024-01-01 100 1 1 b.iso B"})
+  for (std::string error; const char* line : {"torrent 7 1 2024-01-01 1 1 1 f", "torrent 7 9 2024-01-01 1 1 1 f N",
+           "torrent 7 1 2024-1-01 1 1 1 f N", "torrent 7 1 2024-01-01 1 -1 1 f N", "torrent 7 1 2024-01-01 0 1 1 f N",
+           "torrent 7 1 2024-01-01 1 1 1 f\" N", "torrent 7 1 2024-01-01 1 1 1 a/b N", "category 2 Again",
+           "torrent 4 2 2024-01-01 1 1 1 b B", "film 1 Name"})
     EXPECT_TRUE(!Catalogue::Parse(file + std::regex_replace(line, std::regex(" "), "\t"), &(error = "")) &&
                 error.find("line 8") != npos) << line << ": " << error;
 }
