@@ -3,20 +3,15 @@
 #include <memory>
 #include <thread>
 
-#include "gtk/GObjectPtr.h"
-
 namespace quillmere::e2e {
 
 bool SpinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
+  for (const auto end = std::chrono::steady_clock::now() + deadline; !done();) {
     if (std::chrono::steady_clock::now() > end) return false;
     if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
 }
-
-void SpinFor(std::chrono::milliseconds time) { SpinUntil([] { return false; }, time); }
 
 std::optional<std::string> Eval(WebKitWebView* view, const std::string& script) {
   // Set once the page has answered. It is shared with the callback, which may

@@ -1,12 +1,10 @@
-// Helpers for driving the real program on the GLib main loop.
+// Helpers for driving the real program, whose header comes with them, on the
+// GLib main loop.
 #pragma once
 
-#include <webkit/webkit.h>
-
 #include <chrono>
-#include <functional>
 #include <optional>
-#include <string>
+#include "gtk/Program.h"
 
 namespace quillmere::e2e {
 
@@ -15,7 +13,7 @@ namespace quillmere::e2e {
 bool SpinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
 // Runs the main loop for a while, for things that must not happen.
-void SpinFor(std::chrono::milliseconds time);
+inline void SpinFor(std::chrono::milliseconds time) { SpinUntil([] { return false; }, time); }
 
 // Runs `script` in the page of `view` and returns its value as text; nullopt
 // when it threw or did not answer in time.
@@ -24,5 +22,12 @@ std::optional<std::string> Eval(WebKitWebView* view, const std::string& script);
 // Waits until `view` has finished loading and `script` answers "true".
 bool WaitForPage(WebKitWebView* view, const std::string& script,
                  std::chrono::milliseconds deadline = std::chrono::seconds(30));
+
+// Keeps what the program hands to the desktop.
+struct RecordingLauncher final : gtk::DesktopLauncher {
+  void OpenFile(const std::string& path) override { files.push_back(path); }
+  void OpenUri(const std::string& uri) override { uris.push_back(uri); }
+  std::vector<std::string> files, uris;
+};
 
 }  // namespace quillmere::e2e

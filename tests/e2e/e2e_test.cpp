@@ -3,29 +3,21 @@
 // thread of this test. Layout and captions are unit-tested elsewhere; here
 // the checks are those that only the real toolkit and browser can answer.
 #include <gmock/gmock.h>
-#include <gtk/gtk.h>
-#include <httplib.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "Catalogue.h"
 #include "Harness.h"
-#include "Server.h"
-#include "gtk/Program.h"
+#include "SiteServer.h"
 #include "net/ModINET.h"
 
 namespace quillmere::e2e {
 namespace {
 
 namespace fs = std::filesystem;
+using Served = endurance::SiteServer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
@@ -34,58 +26,38 @@ using namespace std::string_literals;
 fs::path g_downloads;
 
 const std::string kMagnet = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567&dn=caf";
-// A results page in the site's shape, sent in windows-1252 as the site does,
-// with names that need more than ASCII, a NUL inside the table, and a magnet
-// link.
+// A results page in windows-1252 as the site sends it, with names beyond
+// ASCII, a NUL inside the table, and a magnet link.
 const std::string kOwnPage =
     "<html><body><table><tr><td>Torrent Name</td><td>Size</td></tr><tr><td>"
     "<a href=\"search.asp?mode=torrentdetails&id=1\">Caf\xe9 \x80 Ol\xe9</a></td><td>1 MB</td></tr>"
     "<tr><td>before\0after-nul</td></tr><tr><td><a href=\""s +
     kMagnet + "\">magnet</a></td></tr></table></body></html>";
 
-// An HTTP server on a thread of this test, on `wanted` or else on any free
-// port. The server shares its port with any other that serves there.
-struct Served {
-  httplib::Server server;
-  std::thread thread;
-  int port;
-  Served(int wanted, const std::function<void(httplib::Server&)>& mount) {
-    mount(server);
-    port = wanted ? (server.bind_to_port("127.0.0.1", wanted) ? wanted : -1) : server.bind_to_any_port("127.0.0.1");
-    if (port > 0) thread = std::thread([this] { server.listen_after_bind(); });
-    while (thread.joinable() && !server.is_running()) std::this_thread::sleep_for(5ms);
-  }
-  ~Served() {
-    server.stop();
-    if (thread.joinable()) thread.join();
-  }
-};
-
-struct RecordingLauncher final : gtk::DesktopLauncher {
-  void OpenFile(const std::string& path) override { files.push_back(path); }
-  void OpenUri(const std::string& uri) override { uris.push_back(uri); }
-  std::vector<std::string> files, uris;
-};
-
-// A script that fills in the start page's field and `then` goes on.
-std::string Fill(const std::string& query, const std::string& then) {
-  return "var q = document.querySelector('input[name=query]'); q.value = '" + query + "'; " + then;
-}
+// Fills in the start page's field without the events that typing raises.
+const std::string kFill = "document.querySelector('input[name=query]').value = ";
 
 class ProgramTest : public ::testing::Test {
  protected:
+  // GLib reads the environment once; the download folder is set before it.
+  static void SetUpTestSuite() {
+    static char folder[] = "/tmp/quillmere-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    setenv("XDG_DOWNLOAD_DIR", (g_downloads = fs::path(folder) / "Downloads").c_str(), 1);
+    gtk_init();
+  }
+  static void TearDownTestSuite() { fs::remove_all(g_downloads.parent_path()); }
+
   void SetUp() override {
-    static const demosite::Catalogue catalogue = *demosite::Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr);
-    static Served site(8642, [](auto& s) { demosite::MountSite(s, catalogue, "http://127.0.0.1:8642/announce"); });
-    ASSERT_GT(site.port, 0);
-    app::PageFetcher fetch = [this](const std::u16string& url, std::u16string& contentType,
-                                    const std::u16string& postData, int32_t bufferSize, int32_t mode) {
+    static const Served site;
+    ASSERT_TRUE(site.ok()) << "port 8642 is taken";
+    app::PageFetcher fetch = [this](auto&&... a) {
       // The pointer that the user sees while the fetch blocks.
       GdkCursor* cursor = program_->Main() ? gtk_widget_get_cursor(GTK_WIDGET(MainWindow())) : nullptr;
       cursors_.push_back(cursor ? gdk_cursor_get_name(cursor) : "none");
-      return ModINET::FetchPage(url, contentType, postData, bufferSize, mode);
+      return ModINET::FetchPage(a...);
     };
-    program_ = std::make_unique<gtk::Program>(nullptr, fetch, QUILLMERE_E2E_PROGRAM_FOLDER, launcher_);
+    program_ = std::make_unique<gtk::Program>(nullptr, fetch, QUILLMERE_PROGRAM_FOLDER, launcher_);
     program_->SetLastWindowClosedHandler([this] { lastClosed_ = true; });
     program_->Start();
     ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
@@ -116,26 +88,12 @@ class ProgramTest : public ::testing::Test {
   bool lastClosed_ = false;
 };
 
-TEST_F(ProgramTest, TypedQueryAndEnterOpenTheResults) {
+TEST_F(ProgramTest, TypedSearchFeedsItsWindowItsLinksAndItsClosing) {
   gtk_window_present(MainWindow());
   SpinFor(500ms);
   ASSERT_EQ(std::system("xdotool type --delay 30 Nosferatu && xdotool key Return"), 0);
-  EXPECT_EQ(Open(MainView(), "0", 0), "Quillmere: Nosferatu");
+  ASSERT_EQ(Open(MainView(), "0", 0), "Quillmere: Nosferatu");
   EXPECT_THAT(Text(0), HasSubstr("Eine Symphonie des Grauens"));
-}
-
-TEST_F(ProgramTest, SearchFeedsItsWindowItsLinksAndItsClosing) {
-  // form.submit() raises no submit event and setting the value raises no input
-  // event: the program must still read the field as it stands at submission.
-  ASSERT_EQ(Open(MainView(), Fill("Lune", "q.form.submit()"), 0), "Quillmere: Lune");
-  // The site's page is windows-1252; the written page shows its characters.
-  EXPECT_THAT(Text(0), HasSubstr("Lune \xe2\x80\x93 Georges M\xc3\xa9li\xc3\xa8s"));
-  // 10515 x 7200 twips less 80 x 320, at the top left of the window's content.
-  GtkWidget* view = GTK_WIDGET(View(0));
-  graphene_point_t at = GRAPHENE_POINT_INIT(-1, -1), zero = GRAPHENE_POINT_INIT(0, 0);
-  EXPECT_TRUE(SpinUntil([&] { return gtk_widget_get_width(view) == 696 && gtk_widget_get_height(view) == 459; }));
-  EXPECT_TRUE(gtk_widget_compute_point(view, gtk_widget_get_parent(view), &zero, &at) && at.x == 0 && at.y == 0);
-
   EXPECT_EQ(Open(View(0), "document.querySelector('a[href*=\"directory.asp\"]').click()", 1), "Quillmere: Directory");
   EXPECT_THAT(Text(1), HasSubstr("Torrent Name"));
   // The search shows the wait pointer while it fetches; following a link
@@ -161,8 +119,8 @@ TEST_F(ProgramTest, SearchFeedsItsWindowItsLinksAndItsClosing) {
 
 TEST_F(ProgramTest, FailedFetchLeavesABlankWindowAndNonAsciiNamesShow) {
   // A server that has just stopped: its port refuses the fetch.
-  const std::string gone = "http://127.0.0.1:" + std::to_string(Served(0, [](auto&) {}).port) + "/search.asp";
-  EXPECT_EQ(Open(MainView(), Fill("gone", "location.href = '" + gone + "'"), 0), "Quillmere: gone");
+  const std::string gone = "http://127.0.0.1:" + std::to_string(Served(0, [](auto&) {}).port()) + "/search.asp";
+  EXPECT_EQ(Open(MainView(), kFill + "'gone'; location.href = '" + gone + "'", 0), "Quillmere: gone");
   SpinFor(300ms);
   EXPECT_TRUE(WaitForPage(View(0), "location.href + '|' + document.body.innerHTML === 'about:blank|'"));
   EXPECT_EQ(gtk_widget_get_cursor(GTK_WIDGET(MainWindow())), nullptr);
@@ -170,8 +128,8 @@ TEST_F(ProgramTest, FailedFetchLeavesABlankWindowAndNonAsciiNamesShow) {
   // The test's own page, served apart so that nothing else that serves on the
   // site's port can answer for it.
   Served own(0, [](auto& s) { s.Get(".*", [](auto&, auto& res) { res.set_content(kOwnPage, "text/html"); }); });
-  const std::string address = "http://127.0.0.1:" + std::to_string(own.port) + "/search.asp?query=caf%C3%A9";
-  EXPECT_EQ(Open(MainView(), Fill("caf\\u00e9", "location.href = '" + address + "'"), 1), "Quillmere: caf\xc3\xa9");
+  const std::string address = "http://127.0.0.1:" + std::to_string(own.port()) + "/search.asp?query=caf%C3%A9";
+  EXPECT_EQ(Open(MainView(), kFill + "'caf\\u00e9'; location.href = '" + address + "'", 1), "Quillmere: caf\xc3\xa9");
   // A NUL in the page does not cut it short.
   EXPECT_THAT(Text(1), ::testing::AllOf(HasSubstr("Caf\xc3\xa9 \xe2\x82\xac Ol\xc3\xa9"), HasSubstr("after-nul")));
   // A magnet link goes to the desktop's handler unchanged, and the window
@@ -186,17 +144,3 @@ TEST_F(ProgramTest, FailedFetchLeavesABlankWindowAndNonAsciiNamesShow) {
 
 }  // namespace
 }  // namespace quillmere::e2e
-
-int main(int argc, char** argv) {
-  // GLib reads the environment once; the download folder is set before it.
-  char folder[] = "/tmp/quillmere-e2e-XXXXXX";
-  if (!mkdtemp(folder)) return 2;
-  quillmere::e2e::g_downloads = std::string(folder) + "/Downloads";
-  setenv("XDG_DOWNLOAD_DIR", quillmere::e2e::g_downloads.c_str(), 1);
-  setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
-  gtk_init();
-  ::testing::InitGoogleTest(&argc, argv);
-  const int status = RUN_ALL_TESTS();
-  std::filesystem::remove_all(folder);
-  return status;
-}

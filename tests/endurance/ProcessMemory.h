@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,10 +20,18 @@ struct ProcessMemory {
 
 struct TreeMemory {
   std::vector<ProcessMemory> processes;  // the root first, children before grandchildren
-  long PssKib() const;
-  long RssKib() const;
+  long PssKib() const { return Sum(&ProcessMemory::pssKib); }
+  long RssKib() const { return Sum(&ProcessMemory::rssKib); }
+  long Sum(long ProcessMemory::*field) const {
+    return std::accumulate(processes.begin(), processes.end(), 0L, [&](long sum, auto& p) { return sum + p.*field; });
+  }
   // The processes whose name starts with `prefix` ("WebKitWeb"), in tree order.
-  std::vector<pid_t> PidsNamed(std::string_view prefix) const;
+  std::vector<pid_t> PidsNamed(std::string_view prefix) const {
+    std::vector<pid_t> pids;
+    for (const ProcessMemory& p : processes)
+      if (p.name.starts_with(prefix)) pids.push_back(p.pid);
+    return pids;
+  }
 };
 
 // The memory of `root` and of all its descendants now. A process that ends

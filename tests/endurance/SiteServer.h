@@ -1,9 +1,10 @@
-// The stand-in site served from a thread of this process on the port the
-// program was built for.
+// An HTTP server on a thread of this process: by default the stand-in site on
+// the port the program was built for.
 #pragma once
 
 #include <httplib.h>
 
+#include <functional>
 #include <thread>
 
 #include "Catalogue.h"
@@ -13,23 +14,27 @@ namespace quillmere::endurance {
 
 class SiteServer {
  public:
-  SiteServer() {
-    demosite::MountSite(server_, catalogue_, "http://127.0.0.1:8642/announce");
-    if (server_.bind_to_port("127.0.0.1", 8642)) thread_ = std::thread([this] { server_.listen_after_bind(); });
+  using Mount = std::function<void(httplib::Server&)>;
+  // `port` 0 takes any free port.
+  explicit SiteServer(int port = 8642, const Mount& mount = {}) {
+    static const auto catalogue = *demosite::Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr);
+    mount ? mount(server_) : demosite::MountSite(server_, catalogue, "http://127.0.0.1:8642/announce");
+    port_ = port ? (server_.bind_to_port("127.0.0.1", port) ? port : -1) : server_.bind_to_any_port("127.0.0.1");
+    if (port_ > 0) thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (ok() && !server_.is_running()) std::this_thread::yield();
   }
   ~SiteServer() {
     server_.stop();
     if (thread_.joinable()) thread_.join();
   }
-
   // False when the port was taken.
   bool ok() const { return thread_.joinable(); }
+  int port() const { return port_; }
 
  private:
-  demosite::Catalogue catalogue_ = *demosite::Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr);
   httplib::Server server_;
   std::thread thread_;
+  int port_;
 };
 
 }  // namespace quillmere::endurance

@@ -4,18 +4,13 @@
 // may die, and memory after the run must be close to what it was after the
 // first few operations.
 #include <gtest/gtest.h>
-#include <gtk/gtk.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <string>
 
 #include "Harness.h"
 #include "ProcessMemory.h"
 #include "SiteServer.h"
-#include "gtk/Program.h"
 #include "net/ModINET.h"
 #include "results/PageTexts.h"
 #include "text/CodePage.h"
@@ -24,56 +19,47 @@ namespace quillmere::endurance {
 namespace {
 
 using namespace std::chrono_literals;
+using gtk::Program;
 
-constexpr int kOperations = 200;
-constexpr int kBaselineAfter = 10;
-constexpr double kAllowedGrowth = 1.2;
-// Results windows left open between operations; the oldest is closed first.
-constexpr size_t kMaxOpenResults = 4;
-
-struct NullLauncher final : gtk::DesktopLauncher {
-  void OpenFile(const std::string&) override {}
-  void OpenUri(const std::string&) override {}
-};
+// At most kMaxOpenResults results windows stay open between operations; the
+// oldest is closed first.
+constexpr int kOperations = 200, kBaselineAfter = 10, kMaxOpenResults = 4;
 
 // Searches that find something, several with more than one page of results.
 const std::string kQueries[] = {"blender", "debian", "amd64", "mp3", "flac", "freebsd", "librivox", "musopen", "linux",
                                 "cc", "restored", "1080p", "Lune", "Nosferatu", "open movie", "vorbis"};
 
-// Clicks one of the page's "Next" and directory links, which one chosen by
-// `k`, and answers its address; "" when the page has none.
-std::string FollowLink(int k) {
-  return "(function () { var links = Array.from(document.links).filter(function (a) { return /Next/.test("
-         "a.textContent) || /directory\\.asp/.test(a.href); }); if (!links.length) return ''; var a = links[" +
-         std::to_string(k) + " % links.length]; a.click(); return a.href; })()";
-}
+// Called with k, clicks one of the page's "Next" and directory links, the
+// k-th modulo their number, and answers its address; "" when there is none.
+const std::string kFollowLink =
+    "(function (k) { var links = Array.from(document.links).filter(function (a) { return /Next/.test(a.textContent)"
+    " || /directory\\.asp/.test(a.href); }); if (!links.length) return ''; var a = links[k % links.length]; a.click();"
+    " return a.href; })";
 
 // Closes results windows, oldest first, until `keep` are open.
-void CloseResultsWindowsDownTo(gtk::Program& program, size_t keep) {
-  const auto& open = program.ResultsWindows();
-  while (open.size() > keep) {
+void CloseResultsWindowsDownTo(Program& program, size_t keep) {
+  for (const auto& open = program.ResultsWindows(); open.size() > keep;) {
     const size_t before = open.size();
-    gtk_window_close(gtk::Program::WindowOf(open.front()->Form()));
+    gtk_window_close(Program::WindowOf(open.front()->Form()));
     ASSERT_TRUE(e2e::SpinUntil([&] { return open.size() < before; }, 10s)) << "a closed window was not released";
   }
 }
 
-void CountTermination(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer count) {
-  ++*static_cast<int*>(count);
-}
-
 TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck) {
-  setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
   gtk_init();
   SiteServer site;
   ASSERT_TRUE(site.ok()) << "port 8642 is taken";
-  NullLauncher launcher;
-  auto program = std::make_unique<gtk::Program>(
-      nullptr, [](auto&&... a) { return ModINET::FetchPage(a...); }, QUILLMERE_ENDURANCE_PROGRAM_FOLDER, launcher);
+  e2e::RecordingLauncher launcher;
+  auto program = std::make_unique<Program>(
+      nullptr, [](auto&&... a) { return ModINET::FetchPage(a...); }, QUILLMERE_PROGRAM_FOLDER, launcher);
   program->Start();
   int terminations = 0;
-  WebKitWebView* main = gtk::Program::ViewOf(program->Main()->WB());
-  g_signal_connect(main, "web-process-terminated", G_CALLBACK(CountTermination), &terminations);
+  const auto watch = [&](WebKitWebView* view) {
+    g_signal_connect_swapped(view, "web-process-terminated", G_CALLBACK(+[](int* n) { ++*n; }), &terminations);
+    return view;
+  };
+  WebKitWebView* main = watch(Program::ViewOf(program->Main()->WB()));
+  const auto newest = [&] { return Program::ViewOf(program->ResultsWindows().back()->WB2()); };
   ASSERT_TRUE(e2e::WaitForPage(main, "document.querySelector('input[name=query]')"));
 
   TreeMemory baseline, last;
@@ -88,39 +74,30 @@ TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck
       e2e::Eval(main, "var q = document.querySelector('input[name=query]'); q.value = '" + what +
                           "'; q.form.requestSubmit(); 'ok'");
     } else {
-      what = e2e::Eval(gtk::Program::ViewOf(program->ResultsWindows().back()->WB2()), FollowLink(op)).value_or("");
+      what = e2e::Eval(newest(), kFollowLink + "(" + std::to_string(op) + ")").value_or("");
       ASSERT_FALSE(what.empty()) << "operation " << op << ": no link to follow in the newest results window";
     }
     ASSERT_TRUE(e2e::SpinUntil([&] { return program->ResultsWindows().size() == before + 1; }))
         << "operation " << op << ", " << what << ": no window opened";
-    WebKitWebView* view = gtk::Program::ViewOf(program->ResultsWindows().back()->WB2());
-    g_signal_connect(view, "web-process-terminated", G_CALLBACK(CountTermination), &terminations);
-    ASSERT_TRUE(e2e::WaitForPage(view, "document.title === 'Quillmere.' && document.body.innerText.indexOf('" +
-                                           expected + "') >= 0"))
+    ASSERT_TRUE(e2e::WaitForPage(
+        watch(newest()), "document.title === 'Quillmere.' && document.body.innerText.includes('" + expected + "')"))
         << "operation " << op << ", " << what << ": the window is stuck without its page";
-
-    if (op + 1 != kBaselineAfter && op + 1 != kOperations) {
-      ASSERT_NO_FATAL_FAILURE(CloseResultsWindowsDownTo(*program, kMaxOpenResults));
-      continue;
-    }
+    const bool sample = op + 1 == kBaselineAfter || op + 1 == kOperations;
+    ASSERT_NO_FATAL_FAILURE(CloseResultsWindowsDownTo(*program, sample ? 0 : kMaxOpenResults));
+    if (!sample) continue;
     // Measured with every results window closed and the main loop settled.
-    ASSERT_NO_FATAL_FAILURE(CloseResultsWindowsDownTo(*program, 0));
     e2e::SpinFor(2s);
-    const TreeMemory& sample = (op + 1 == kBaselineAfter ? baseline : last) = MeasureTree(getpid());
-    std::printf("after %d operations: PSS %.1f MiB in %zu processes\n", op + 1, sample.PssKib() / 1024.0,
-                sample.processes.size());
+    (op + 1 == kBaselineAfter ? baseline : last) = MeasureTree(getpid());
   }
 
   EXPECT_EQ(terminations, 0) << "a web process ended under a view";
   EXPECT_FALSE(baseline.PidsNamed("WebKitWebProces").empty()) << "no web process was measured";
   // A WebKit process that died and was started again shows as a new pid.
   EXPECT_EQ(last.PidsNamed("WebKit"), baseline.PidsNamed("WebKit"));
-  EXPECT_LE(last.PssKib(), kAllowedGrowth * baseline.PssKib())
+  EXPECT_LE(last.PssKib(), 1.2 * baseline.PssKib())
       << "memory grew from " << baseline.PssKib() / 1024 << " MiB to " << last.PssKib() / 1024 << " MiB";
   // Nothing but the main window is left open.
   EXPECT_EQ(program->OpenWindowCount(), 1u);
-  program.reset();
-  e2e::SpinFor(100ms);
 }
 
 }  // namespace
