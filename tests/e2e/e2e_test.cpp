@@ -94,6 +94,11 @@ TEST_F(ProgramTest, TypedSearchFeedsItsWindowItsLinksAndItsClosing) {
   ASSERT_EQ(std::system("xdotool type --delay 30 Nosferatu && xdotool key Return"), 0);
   ASSERT_EQ(Open(MainView(), "0", 0), "Quillmere: Nosferatu");
   EXPECT_THAT(Text(0), HasSubstr("Eine Symphonie des Grauens"));
+  // 10515 x 7200 twips less 80 x 320, at the top left of the window's content.
+  GtkWidget* view = GTK_WIDGET(View(0));
+  graphene_point_t at = GRAPHENE_POINT_INIT(-1, -1), zero = GRAPHENE_POINT_INIT(0, 0);
+  EXPECT_TRUE(SpinUntil([&] { return gtk_widget_get_width(view) == 696 && gtk_widget_get_height(view) == 459; }));
+  EXPECT_TRUE(gtk_widget_compute_point(view, gtk_widget_get_parent(view), &zero, &at) && at.x == 0 && at.y == 0);
   EXPECT_EQ(Open(View(0), "document.querySelector('a[href*=\"directory.asp\"]').click()", 1), "Quillmere: Directory");
   EXPECT_THAT(Text(1), HasSubstr("Torrent Name"));
   // The search shows the wait pointer while it fetches; following a link
