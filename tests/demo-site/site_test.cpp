@@ -166,15 +166,13 @@ TEST(Answers, BadQueriesAndWrongAddressesGetAPageThatEchoesNothingRaw) {
       {"/images/downloadlock.gif", 200, "image/gif", std::string("GIF89a\x10\0\x10\0", 10)},  // 16 by 16
       {"/directory.asp?mode=sub&cat=99", 404, kHtml, "directory.asp?mode=sub&amp;cat=1\""},  // the categories
       {"/search.asp?query=xyzzy+plugh", 200, kHtml, "nothing in the index matches \x93xyzzy plugh\x94"}};
-  const Strings bad = {"", "+++", "%", "%zz%4", "linux%00", "%25linux", "linux%22%3E%3Cb", "linux+%26+x%3D1",
-                       "%3Cscript%3Ealert(1)%3C/script%3E", "m%FCde+%80+%96", "m%C3%BCde", "%C3%28%E2%82",
-                       "%E4%B8%AD%E6%96%87", std::string(7000, 'a'),
-                       std::regex_replace(std::string(1500, 'x'), std::regex("x"), "li+")};
+  const Strings bad = {"", "+++", "%zz%4", "linux%00", "%25linux", "m%FCde+%80+%96", "m%C3%BCde", "%C3%28%E2%82",
+                       "%", std::string(7000, 'a'), std::regex_replace(std::string(1500, 'x'), std::regex("x"), "li+"),
+                       "linux%22%3E%3Cb", "linux+%26+x%3D1", "%3Cscript%3Ealert(1)%3C/script%3E", "%E4%B8%AD%E6%96%87"};
   for (const auto& q : bad) cases.emplace_back("/search.asp?query=" + q + "&mode=search", 200, kHtml, "</html>");
-  for (const char* target : {"/nothing", "/search.asp/x", "/%3Cscript%3E", "/a%00b", "/directory.asp?mode=sub&cat=0",
-                             "/search.asp?mode=torrentdetails&id=424242", "/directory.asp?mode=sub&cat=x",
-                             "/download.asp?id=0", "/download.asp?id=99999999999", "/download.asp?id=",
-                             "/download.asp?id=1e3"})
+  for (const char* target : {"/nothing", "/directory.asp?mode=sub&cat=0", "/search.asp?mode=torrentdetails&id=424242",
+                             "/search.asp/x", "/%3Cscript%3E", "/a%00b", "/download.asp?id=0", "/download.asp?id=",
+                             "/directory.asp?mode=sub&cat=x", "/download.asp?id=99999999999", "/download.asp?id=1e3"})
     cases.emplace_back(target, 404, kHtml, "</html>");
   for (const auto& [target, status, type, content] : cases) {
     SCOPED_TRACE(target.substr(0, 60));
