@@ -127,8 +127,10 @@ struct LoadWatch {
 
 class NullLauncher final : public gtk::DesktopLauncher {
  public:
-  void OpenFile(const std::string&) override {}
-  void OpenUri(const std::string&) override {}
+  gtk::Handoff OpenTorrent(const std::string&) override { return {}; }
+  gtk::Handoff OpenUri(const std::string&) override { return {}; }
+  void Notify(const gtk::Notice&) override {}
+  void OpenFolder(const std::string&) override {}
 };
 
 // --- (a) start-up, in a child process ---
@@ -139,7 +141,7 @@ int StartupChild(long long spawnedNs) {
   g_set_prgname("quillmere");
   g_set_application_name("Quillmere");
   struct State {
-    gtk::GioLauncher launcher;
+    gtk::GioLauncher launcher{nullptr};
     std::unique_ptr<gtk::Program> program;
     long long loadedNs = 0;
     GtkApplication* app = nullptr;

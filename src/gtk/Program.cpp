@@ -33,9 +33,11 @@ std::string ProgramFolder() {
 Program::Program(GtkApplication* app, app::PageFetcher fetcher, std::string programFolder, DesktopLauncher& launcher)
     : app_(app), fetcher_(std::move(fetcher)), programFolder_(std::move(programFolder)), session_(launcher) {
   InitializeLook(programFolder_);
+  FetchGate::Instance().SetListener([this](bool running) { OnFetchRunning(running); });
 }
 
 Program::~Program() {
+  FetchGate::Instance().SetListener(nullptr);
   releaseSource_.reset();
   results_.clear();
   main_.reset();
@@ -74,14 +76,45 @@ std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
   return form;
 }
 
+void Program::PresentMain() {
+  if (!main_) {
+    Start();
+    return;
+  }
+  gtk_window_present(WindowOf(main_->Form()));
+}
+
+void Program::CloseAll() {
+  for (app::Window* window : Windows()) window->Close();
+}
+
+std::vector<app::Window*> Program::Windows() {
+  std::vector<app::Window*> windows;
+  if (main_) windows.push_back(&main_->Form());
+  for (const auto& form : results_) windows.push_back(&form->Form());
+  return windows;
+}
+
+void Program::OnFetchRunning(bool running) {
+  for (app::Window* window : Windows()) static_cast<WindowAdapter*>(window)->SetBusy(running);
+  if (!running && !closed_.empty() && !releaseSource_.get())
+    releaseSource_ = GSourceId(g_idle_add(ReleaseClosed, this));
+}
+
 void Program::Release(const void* form) {
+  FetchGate& gate = FetchGate::Instance();
+  // Closing the main window, or the results window that the running fetch is
+  // for, gives that fetch up; the window it was for is gone.
+  if (gate.Running() && ((main_ && form == main_.get()) || (!results_.empty() && form == results_.back().get())))
+    gate.Cancel();
   closed_.push_back(form);
-  if (!releaseSource_.get()) releaseSource_ = GSourceId(g_idle_add(ReleaseClosed, this));
+  if (!gate.Running() && !releaseSource_.get()) releaseSource_ = GSourceId(g_idle_add(ReleaseClosed, this));
 }
 
 gboolean Program::ReleaseClosed(gpointer data) {
   auto* self = static_cast<Program*>(data);
   self->releaseSource_.forget();
+  if (FetchGate::Instance().Running()) return G_SOURCE_REMOVE;
   std::vector<const void*> closed;
   closed.swap(self->closed_);
   for (const void* form : closed) {

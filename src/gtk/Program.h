@@ -13,6 +13,7 @@
 #include "app/Interfaces.h"
 #include "app/MainForm.h"
 #include "app/SearchForm.h"
+#include "gtk/Fetcher.h"
 #include "gtk/GObjectPtr.h"
 #include "gtk/Launcher.h"
 #include "gtk/WebView.h"
@@ -35,6 +36,12 @@ class Program final : public app::ResultsWindowFactory {
 
   std::shared_ptr<app::SearchForm> CreateResultsWindow() override;
 
+  // A second start of the program: brings the main window to the front, or
+  // opens a new one when the user has closed it.
+  void PresentMain();
+  // Closes every window of the program; the last one closed ends it.
+  void CloseAll();
+
   void SetLastWindowClosedHandler(std::function<void()> handler) { onLastWindowClosed_ = std::move(handler); }
 
   // For the tests: what is open, and the GTK objects behind a form.
@@ -48,6 +55,9 @@ class Program final : public app::ResultsWindowFactory {
  private:
   void Release(const void* form);
   static gboolean ReleaseClosed(gpointer self);
+  // While a fetch runs, the windows take no input but Escape and closing.
+  void OnFetchRunning(bool running);
+  std::vector<app::Window*> Windows();
 
   GtkApplication* app_;
   app::PageFetcher fetcher_;
@@ -56,7 +66,8 @@ class Program final : public app::ResultsWindowFactory {
   std::unique_ptr<app::MainForm> main_;
   std::vector<std::shared_ptr<app::SearchForm>> results_;
   // Forms whose windows have closed, released on the next idle, away from the
-  // GTK signal that is tearing their widgets down.
+  // GTK signal that is tearing their widgets down, and never while a fetch
+  // runs: the handler that waits for it may belong to one of them.
   std::vector<const void*> closed_;
   GSourceId releaseSource_;
   std::function<void()> onLastWindowClosed_;

@@ -2,10 +2,12 @@
 
 #include <glib/gstdio.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
 #include "app/Downloads.h"
+#include "gtk/Fetcher.h"
 #include "text/CodePage.h"
 
 namespace quillmere::gtk {
@@ -25,6 +27,10 @@ constexpr char kReadQueryScript[] = R"JS(
 })()
 )JS";
 
+// The results web process may use this much memory before WebKit starts to
+// free what it can; at one and a half times as much it is ended.
+constexpr guint kResultsMemoryLimitMiB = 1536;
+
 bool IsDownloadFailed(WebKitDownload* download) {
   return g_object_get_data(G_OBJECT(download), "quillmere-failed") != nullptr;
 }
@@ -34,9 +40,20 @@ bool IsDownloadFailed(WebKitDownload* download) {
 // --- WebSession ---
 
 WebSession::WebSession(DesktopLauncher& launcher) : launcher_(launcher) {
+  // A results page comes from a site we do not control: a runaway one must
+  // not take the machine's memory. Past the limit WebKit ends the results
+  // web process, and the views show their pages again (OnWebProcessTerminated).
+  WebKitMemoryPressureSettings* memory = webkit_memory_pressure_settings_new();
+  webkit_memory_pressure_settings_set_memory_limit(memory, kResultsMemoryLimitMiB);
+  webkit_memory_pressure_settings_set_kill_threshold(memory, 1.5);
+  resultsContext_ = GRefPtr<WebKitWebContext>::Adopt(
+      WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", memory, nullptr)));
+  webkit_memory_pressure_settings_free(memory);
   // Results views are related to this one, which never loads anything, so that
   // they share one web process whichever windows are open.
-  seed_ = GRefPtr<WebKitWebView>::Ref(WEBKIT_WEB_VIEW(webkit_web_view_new()));
+  seed_ = GRefPtr<WebKitWebView>::Ref(WEBKIT_WEB_VIEW(g_object_new(
+      WEBKIT_TYPE_WEB_VIEW, "web-context", resultsContext_.get(), "network-session",
+      webkit_network_session_get_default(), nullptr)));
   Configure(seed_.get());
   networkSession_ = webkit_web_view_get_network_session(seed_.get());
   downloadStartedId_ = g_signal_connect(networkSession_, "download-started", G_CALLBACK(OnDownloadStarted), this);
@@ -50,6 +67,23 @@ void WebSession::Configure(WebKitWebView* view) {
   WebKitSettings* settings = webkit_web_view_get_settings(view);
   webkit_settings_set_enable_developer_extras(settings, FALSE);
   webkit_settings_set_default_charset(settings, "UTF-8");
+  webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
+  // Nothing on a page may put up a dialog, a print dialog or a permission
+  // question by itself.
+  g_signal_connect(view, "script-dialog", G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
+    // Leaving a page is never held up by it.
+    if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
+      webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+    return TRUE;
+  }), nullptr);
+  g_signal_connect(view, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) { return TRUE; }),
+                   nullptr);
+  g_signal_connect(view, "permission-request",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitPermissionRequest* request, gpointer) {
+                     webkit_permission_request_deny(request);
+                     return TRUE;
+                   }),
+                   nullptr);
 }
 
 GRefPtr<WebKitWebView> WebSession::NewResultsView() {
@@ -93,8 +127,15 @@ gboolean WebSession::OnDecideDestination(WebKitDownload* download, const char* s
   return TRUE;
 }
 
-void WebSession::OnDownloadFailed(WebKitDownload* download, GError*, gpointer) {
+void WebSession::OnDownloadFailed(WebKitDownload* download, GError* error, gpointer self) {
   g_object_set_data(G_OBJECT(download), "quillmere-failed", GINT_TO_POINTER(1));
+  // A download given up because no free name was left was already refused.
+  if (g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER)) return;
+  const char* destination = webkit_download_get_destination(download);
+  GCharPtr name(destination ? g_path_get_basename(destination) : nullptr);
+  static_cast<WebSession*>(self)->launcher_.Notify(
+      {"download-failed", "Download failed", std::string(name ? name.get() : "A download") + " could not be saved: " +
+                                                 (error ? error->message : "unknown error"), {}});
 }
 
 void WebSession::OnDownloadFinished(WebKitDownload* download, gpointer self) {
@@ -104,17 +145,37 @@ void WebSession::OnDownloadFinished(WebKitDownload* download, gpointer self) {
   if (!destination) return;
   auto* session = static_cast<WebSession*>(self);
   session->finished_.emplace_back(destination);
-  // Like a browser's "open when done": the file goes to the application that
-  // the desktop has for its type, a torrent client for a .torrent.
-  session->launcher_.OpenFile(destination);
+  GCharPtr name(g_path_get_basename(destination));
+  GCharPtr folder(g_path_get_dirname(destination));
+  // Only a torrent goes to an application, the torrent application; every
+  // other download is saved and left alone, whatever the server called it.
+  if (!IsTorrentFile(destination)) {
+    session->launcher_.Notify({"download", "Download saved", std::string(name.get()) + " is in " + folder.get(),
+                               folder.get()});
+    return;
+  }
+  const Handoff handoff = session->launcher_.OpenTorrent(destination);
+  if (handoff.launched) {
+    session->launcher_.Notify({"download", "Torrent saved and opened",
+                               std::string(name.get()) + " is in " + folder.get(), folder.get()});
+  } else {
+    session->launcher_.Notify({"download", "Torrent saved, but not opened",
+                               "It could not be handed to a torrent application (" + handoff.error +
+                                   "). The file is saved as " + destination,
+                               folder.get()});
+  }
 }
 
 // --- WebViewAdapter ---
 
 WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
-    : session_(session), readsField_(kind == Kind::Main), alive_(std::make_shared<bool>(true)) {
+    : session_(session), readsField_(kind == Kind::Main), alive_(std::make_shared<bool>(true)),
+      results_(kind == Kind::Results) {
   view_ = kind == Kind::Main ? session.NewMainView() : session.NewResultsView();
   signalIds_.push_back(g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(OnDecidePolicy), this));
+  signalIds_.push_back(g_signal_connect(view_.get(), "load-changed", G_CALLBACK(OnLoadChanged), this));
+  signalIds_.push_back(
+      g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this));
 }
 
 WebViewAdapter::~WebViewAdapter() {
@@ -126,9 +187,22 @@ void WebViewAdapter::Navigate2(const std::u16string& target) {
   const std::string utf8 = text::ToUtf8(target);
   if (!utf8.empty() && utf8.front() == '/') {
     GCharPtr uri(g_filename_to_uri(utf8.c_str(), nullptr, nullptr));
-    if (uri) webkit_web_view_load_uri(view_.get(), uri.get());
+    if (!uri) return;
+    ownLoads_.emplace_back(uri.get());
+    // The start page is HTML whatever the desktop's type database makes of
+    // its name: its bytes are loaded with the type given, and its own
+    // address as the base, so that its relative links still work.
+    GCharPtr contents;
+    gsize length = 0;
+    if (g_file_get_contents(utf8.c_str(), reinterpret_cast<gchar**>(&contents), &length, nullptr)) {
+      GBytesPtr bytes(g_bytes_new_take(contents.release(), length));
+      webkit_web_view_load_bytes(view_.get(), bytes.get(), "text/html", "UTF-8", uri.get());
+    } else {
+      webkit_web_view_load_uri(view_.get(), uri.get());
+    }
     return;
   }
+  ownLoads_.push_back(utf8);
   webkit_web_view_load_uri(view_.get(), utf8.c_str());
 }
 
@@ -137,13 +211,20 @@ void WebViewAdapter::Open() { written_.clear(); }
 void WebViewAdapter::Write(std::u16string_view text) { written_ += text; }
 
 void WebViewAdapter::Close() {
-  std::string utf8 = text::ToUtf8(written_);
+  shownPage_ = text::ToUtf8(written_);
   written_.clear();
+  LoadWritten();
+}
+
+void WebViewAdapter::LoadWritten() {
   // The length goes with the bytes, so a U+0000 in the page does not end it.
-  GBytesPtr bytes(g_bytes_new(utf8.data(), utf8.size()));
+  GBytesPtr bytes(g_bytes_new(shownPage_.data(), shownPage_.size()));
+  ownLoads_.emplace_back("about:blank");
   // The encoding given here is the document's transport encoding, which the
   // HTML parser ranks above a <meta> charset in the page (the page template
-  // declares iso-8859-1, which its converted text no longer is).
+  // declares iso-8859-1, which its converted text no longer is). The base
+  // stays "about:blank": a page of the site must never get a file: base, from
+  // which its scripts could read local files.
   webkit_web_view_load_bytes(view_.get(), bytes.get(), "text/html", "UTF-8", "about:blank");
 }
 
@@ -183,18 +264,58 @@ gboolean WebViewAdapter::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* de
       return self->DecideNavigation(decision, false);
     case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION:
       return self->DecideNavigation(decision, true);
-    case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
-      auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
-      // What the view cannot show, a .torrent above all, is saved instead.
-      if (!webkit_response_policy_decision_is_mime_type_supported(response)) {
-        webkit_policy_decision_download(decision);
-        return TRUE;
-      }
-      return FALSE;
-    }
+    case WEBKIT_POLICY_DECISION_TYPE_RESPONSE:
+      return self->DecideResponse(decision);
     default:
       return FALSE;
   }
+}
+
+bool WebViewAdapter::DecideResponse(WebKitPolicyDecision* decision) {
+  auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+  if (webkit_response_policy_decision_is_mime_type_supported(response)) return false;
+  // What the view cannot show, a .torrent above all, is saved instead; but
+  // only for the page itself, never for a frame inside it.
+  if (webkit_response_policy_decision_is_main_frame_main_resource(response)) {
+    webkit_policy_decision_download(decision);
+  } else {
+    webkit_policy_decision_ignore(decision);
+  }
+  return true;
+}
+
+bool WebViewAdapter::TakeOwnLoad(const std::string& uri) {
+  auto it = std::find(ownLoads_.begin(), ownLoads_.end(), uri);
+  if (it == ownLoads_.end()) return false;
+  ownLoads_.erase(it);
+  return true;
+}
+
+void WebViewAdapter::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+  if (event == WEBKIT_LOAD_FINISHED) static_cast<WebViewAdapter*>(data)->gestureLoad_ = false;
+}
+
+void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+  auto* self = static_cast<WebViewAdapter*>(data);
+  self->gestureLoad_ = false;
+  if (self->readsField_) {
+    // The main window's start page comes back as it was first loaded,
+    // without counting as a navigation of the user's.
+    if (const char* uri = webkit_web_view_get_uri(self->view_.get())) {
+      self->ownLoads_.emplace_back(uri);
+      self->restoring_ = true;
+      webkit_web_view_reload(self->view_.get());
+    }
+    return;
+  }
+  if (self->shownPage_.empty()) return;
+  // A page that brings its process down again at once is not shown a third
+  // time: the other windows' pages must not go down with it over and over.
+  const gint64 now = g_get_monotonic_time();
+  if (self->lastRestore_ != 0 && now - self->lastRestore_ < 30 * G_USEC_PER_SEC) return;
+  self->lastRestore_ = now;
+  self->restoring_ = true;
+  self->LoadWritten();
 }
 
 bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWindow) {
@@ -206,6 +327,34 @@ bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWi
     reissuedUri_.reset();
     webkit_policy_decision_use(decision);
     return true;
+  }
+  const bool ownLoad = !newWindow && TakeOwnLoad(uri);
+  // Showing a written page again after its process died is no navigation of
+  // the window's logic.
+  if (ownLoad && std::exchange(restoring_, false)) {
+    webkit_policy_decision_use(decision);
+    return true;
+  }
+  // While a fetch runs no other handler may start: only the program's own
+  // loads go ahead, and they need no handler (a results window's blank page).
+  if (FetchGate::Instance().Running()) {
+    if (ownLoad) {
+      webkit_policy_decision_use(decision);
+    } else {
+      webkit_policy_decision_ignore(decision);
+    }
+    return true;
+  }
+  if (results_ && !ownLoad && uri != "about:blank") {
+    // A results page comes from a site we do not control: only the user's own
+    // click may take it anywhere, and a server's redirect of such a click.
+    // The type of navigation is no substitute: a script's a.click() arrives
+    // as a clicked link, without a gesture.
+    const bool redirect = webkit_navigation_action_is_redirect(action) && gestureLoad_;
+    if (!webkit_navigation_action_is_user_gesture(action) && !redirect) {
+      webkit_policy_decision_ignore(decision);
+      return true;
+    }
   }
   if (!readsField_) {
     RunHandler(decision, newWindow);
@@ -230,7 +379,7 @@ bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWi
         auto value = GRefPtr<JSCValue>::Adopt(
             webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, error.Out()));
         const auto alive = pending->alive.lock();
-        if (!alive || !*alive) {
+        if (!alive || !*alive || FetchGate::Instance().Running()) {
           webkit_policy_decision_ignore(pending->decision.get());
           return;
         }
@@ -251,9 +400,11 @@ void WebViewAdapter::RunHandler(WebKitPolicyDecision* decision, bool newWindow) 
       webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   WebKitURIRequest* request = webkit_navigation_action_get_request(action);
   const std::string uri = webkit_uri_request_get_uri(request);
+  const bool gesture = webkit_navigation_action_is_user_gesture(action);
 
-  // The handler may block on a fetch and open windows; the decision object
-  // must outlive it.
+  // The handler may wait for a fetch and open windows; the decision object
+  // must outlive it, and so must this adapter, which the handler's window
+  // keeps until the program releases it after the fetch.
   auto keep = GRefPtr<WebKitPolicyDecision>::Ref(decision);
   bool cancel = false;
   if (handler_) handler_(text::FromUtf8(uri), cancel);
@@ -265,7 +416,12 @@ void WebViewAdapter::RunHandler(WebKitPolicyDecision* decision, bool newWindow) 
   GCharPtr scheme(g_uri_parse_scheme(uri.c_str()));
   if (scheme && g_ascii_strcasecmp(scheme.get(), "magnet") == 0) {
     webkit_policy_decision_ignore(decision);
-    session_.Launcher().OpenUri(uri);
+    // Only the user's own click hands an address to another application.
+    if (!gesture) return;
+    const Handoff handoff = session_.Launcher().OpenUri(uri);
+    if (!handoff.launched)
+      session_.Launcher().Notify({"magnet", "Magnet link not opened",
+                                  "It could not be handed to a torrent application (" + handoff.error + ").", {}});
     return;
   }
   if (newWindow) {
@@ -273,9 +429,11 @@ void WebViewAdapter::RunHandler(WebKitPolicyDecision* decision, bool newWindow) 
     // it lets through is loaded in this view.
     webkit_policy_decision_ignore(decision);
     reissuedUri_ = uri;
+    gestureLoad_ = gesture;
     webkit_web_view_load_request(view_.get(), request);
     return;
   }
+  gestureLoad_ = gesture;
   webkit_policy_decision_use(decision);
 }
 

@@ -44,6 +44,8 @@ class WebSession {
   void Configure(WebKitWebView* view);
 
   DesktopLauncher& launcher_;
+  // The results views' web process runs under a memory limit of its own.
+  GRefPtr<WebKitWebContext> resultsContext_;
   GRefPtr<WebKitWebView> seed_;
   WebKitNetworkSession* networkSession_ = nullptr;
   gulong downloadStartedId_ = 0;
@@ -77,7 +79,13 @@ class WebViewAdapter final : public app::BrowserView {
  private:
   static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                  gpointer self);
+  static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+  static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
   bool DecideNavigation(WebKitPolicyDecision* decision, bool newWindow);
+  bool DecideResponse(WebKitPolicyDecision* decision);
+  // Whether the navigation is the program's own: a load it started itself.
+  bool TakeOwnLoad(const std::string& uri);
+  void LoadWritten();
   void RunHandler(WebKitPolicyDecision* decision, bool newWindow);
   void PlaceView();
 
@@ -92,7 +100,18 @@ class WebViewAdapter final : public app::BrowserView {
   std::shared_ptr<bool> alive_;
 
   float top_ = 0, left_ = 0, width_ = 0, height_ = 0;
+  bool results_;
   std::u16string written_;
+  // The last page written, kept to show it again should its web process die.
+  std::string shownPage_;
+  gint64 lastRestore_ = 0;
+  bool restoring_ = false;
+  // Addresses of loads the program started itself and whose decisions are
+  // still to come.
+  std::vector<std::string> ownLoads_;
+  // A navigation that the user's gesture started is under way: a redirect
+  // that the server answers it with is still the user's.
+  bool gestureLoad_ = false;
   // The search field as it stood when the navigation being decided began;
   // nullopt when the page has none.
   std::optional<std::u16string> queryField_;

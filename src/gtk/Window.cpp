@@ -3,7 +3,9 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "gtk/Fetcher.h"
 #include "text/CodePage.h"
 
 namespace quillmere::gtk {
@@ -65,9 +67,49 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
   // GTK 4 destroys a closed window by dropping its own reference, which is
   // not the last while this adapter holds one; closing is the moment to tell.
   closeRequestId_ = g_signal_connect(window_.get(), "close-request", G_CALLBACK(OnCloseRequest), this);
+
+  // Ahead of every widget inside, so that keys typed during a fetch are
+  // dropped rather than kept for the page.
+  GtkEventController* keys = gtk_event_controller_key_new();
+  gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
+  g_signal_connect(keys, "key-pressed", G_CALLBACK(OnKeyPressed), this);
+  gtk_widget_add_controller(GTK_WIDGET(window_.get()), keys);
+}
+
+gboolean WindowAdapter::OnKeyPressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state,
+                                     gpointer data) {
+  auto* self = static_cast<WindowAdapter*>(data);
+  if (!self->busy_) return FALSE;
+  if (keyval == GDK_KEY_Escape) {
+    FetchGate::Instance().Cancel();
+    return TRUE;
+  }
+  // The program's shortcuts (closing a window, quitting) still work.
+  return (state & GDK_CONTROL_MASK) ? FALSE : TRUE;
+}
+
+void WindowAdapter::SetBusy(bool busy) {
+  if (busy == busy_ || closed_) return;
+  busy_ = busy;
+  GtkWidget* host = GTK_WIDGET(host_.get());
+  if (busy) {
+    focusBeforeBusy_ = gtk_root_get_focus(GTK_ROOT(window_.get()));
+    if (focusBeforeBusy_) g_object_add_weak_pointer(G_OBJECT(focusBeforeBusy_), reinterpret_cast<gpointer*>(&focusBeforeBusy_));
+    // An insensitive view gets no pointer or key events at all; the window's
+    // own pointer shows over it.
+    gtk_widget_set_sensitive(host, FALSE);
+    return;
+  }
+  gtk_widget_set_sensitive(host, TRUE);
+  if (focusBeforeBusy_) {
+    g_object_remove_weak_pointer(G_OBJECT(focusBeforeBusy_), reinterpret_cast<gpointer*>(&focusBeforeBusy_));
+    gtk_widget_grab_focus(std::exchange(focusBeforeBusy_, nullptr));
+  }
 }
 
 WindowAdapter::~WindowAdapter() {
+  if (focusBeforeBusy_)
+    g_object_remove_weak_pointer(G_OBJECT(focusBeforeBusy_), reinterpret_cast<gpointer*>(&focusBeforeBusy_));
   g_signal_handler_disconnect(window_.get(), closeRequestId_);
   if (!closed_) {
     quillmere_view_host_set_size_func(host_.get(), nullptr, nullptr);

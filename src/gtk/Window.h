@@ -40,7 +40,12 @@ class WindowAdapter final : public app::Window {
   float Height() const override;
   void Close() override;
 
+  // While a fetch runs the window's content takes no input, and Escape gives
+  // the fetch up; afterwards the focus goes back where it was.
+  void SetBusy(bool busy);
+
  private:
+  static gboolean OnKeyPressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer self);
   static void OnHostSize(int width, int height, gpointer self);
   static gboolean OnCloseRequest(GtkWindow*, gpointer self);
   void NoteClosed();
@@ -63,6 +68,8 @@ class WindowAdapter final : public app::Window {
   gulong closeRequestId_ = 0;
   bool sized_ = false;
   bool closed_ = false;
+  bool busy_ = false;
+  GtkWidget* focusBeforeBusy_ = nullptr;
 };
 
 // Registers the program's icon and the look of its windows with GTK; call

@@ -1,47 +1,106 @@
 // Quillmere: starting the program opens its main window; the program ends
-// when its last window has been closed.
+// when its last window has been closed. A second start presents the running
+// program's main window instead of starting a program of its own.
 #include <gtk/gtk.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
 
+#include "BuildConfig.h"
+#include "gtk/Fetcher.h"
 #include "gtk/Launcher.h"
 #include "gtk/Program.h"
-#include "net/ModINET.h"
 
 namespace {
 
+using quillmere::gtk::GRefPtr;
+
 struct State {
-  quillmere::gtk::GioLauncher launcher;
+  std::unique_ptr<quillmere::gtk::GioLauncher> launcher;
   std::unique_ptr<quillmere::gtk::Program> program;
 };
 
+const GOptionEntry kOptions[] = {
+    {"version", 'v', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, "Show the version and exit", nullptr},
+    {nullptr, 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
+};
+
+// Runs in the process that was started, before it looks for a running
+// instance: the answers that need no window are given here.
+gint OnHandleLocalOptions(GApplication*, GVariantDict* options, gpointer) {
+  if (g_variant_dict_contains(options, "version")) {
+    std::printf("quillmere %s\n", QUILLMERE_VERSION_PACKAGE);
+    return 0;
+  }
+  if (!gtk_init_check()) {
+    const char* display = g_getenv("DISPLAY");
+    std::fprintf(stderr, "quillmere: cannot open a display (DISPLAY is %s); it needs a graphical session\n",
+                 display && *display ? display : "not set");
+    return 1;
+  }
+  return -1;
+}
+
+void CloseWindow(GSimpleAction*, GVariant*, gpointer app) {
+  if (GtkWindow* window = gtk_application_get_active_window(GTK_APPLICATION(app))) gtk_window_close(window);
+}
+
+void Quit(GSimpleAction*, GVariant*, gpointer data) {
+  auto* state = static_cast<State*>(data);
+  if (state->program) state->program->CloseAll();
+}
+
+void OpenFolder(GSimpleAction*, GVariant* parameter, gpointer data) {
+  auto* state = static_cast<State*>(data);
+  if (parameter && state->launcher) state->launcher->OpenFolder(g_variant_get_string(parameter, nullptr));
+}
+
+void OnStartup(GApplication* app, gpointer data) {
+  const GActionEntry actions[] = {
+      {"close-window", CloseWindow, nullptr, nullptr, nullptr, {}},
+  };
+  g_action_map_add_action_entries(G_ACTION_MAP(app), actions, G_N_ELEMENTS(actions), app);
+  const GActionEntry stateActions[] = {
+      {"quit", Quit, nullptr, nullptr, nullptr, {}},
+      {"open-folder", OpenFolder, "s", nullptr, nullptr, {}},
+  };
+  g_action_map_add_action_entries(G_ACTION_MAP(app), stateActions, G_N_ELEMENTS(stateActions), data);
+  const char* closeKeys[] = {"<Control>w", nullptr};
+  const char* quitKeys[] = {"<Control>q", nullptr};
+  gtk_application_set_accels_for_action(GTK_APPLICATION(app), "app.close-window", closeKeys);
+  gtk_application_set_accels_for_action(GTK_APPLICATION(app), "app.quit", quitKeys);
+}
+
 void OnActivate(GtkApplication* app, gpointer data) {
   auto* state = static_cast<State*>(data);
-  if (state->program) return;
-  quillmere::app::PageFetcher fetch = [](const std::u16string& url, std::u16string& contentType,
-                                        const std::u16string& postData, int32_t bufferSize, int32_t mode) {
-    return ModINET::FetchPage(url, contentType, postData, bufferSize, mode);
-  };
-  state->program = std::make_unique<quillmere::gtk::Program>(app, std::move(fetch), quillmere::gtk::ProgramFolder(),
-                                                             state->launcher);
+  if (state->program) {
+    // A second start: the main window comes to the front, or a new one opens
+    // when the user has closed it and only results windows are left.
+    state->program->PresentMain();
+    return;
+  }
+  state->launcher = std::make_unique<quillmere::gtk::GioLauncher>(G_APPLICATION(app));
+  state->program = std::make_unique<quillmere::gtk::Program>(app, quillmere::gtk::MakeBlockingFetcher(),
+                                                             quillmere::gtk::ProgramFolder(), *state->launcher);
   state->program->Start();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The program takes no command line; each start is a program of its own.
-  (void)argc;
   g_set_prgname("quillmere");
   g_set_application_name("Quillmere");
   State state;
-  auto app = quillmere::gtk::GRefPtr<GtkApplication>::Adopt(
-      gtk_application_new("org.quillmere.Quillmere", G_APPLICATION_NON_UNIQUE));
+  auto app = GRefPtr<GtkApplication>::Adopt(gtk_application_new("org.quillmere.Quillmere", G_APPLICATION_DEFAULT_FLAGS));
+  g_application_add_main_option_entries(G_APPLICATION(app.get()), kOptions);
+  g_application_set_option_context_summary(G_APPLICATION(app.get()),
+                                           "Searches the index site and shows its results in windows of their own.");
+  g_signal_connect(app.get(), "handle-local-options", G_CALLBACK(OnHandleLocalOptions), nullptr);
+  g_signal_connect(app.get(), "startup", G_CALLBACK(OnStartup), &state);
   g_signal_connect(app.get(), "activate", G_CALLBACK(OnActivate), &state);
-  char* args[] = {argv[0], nullptr};
-  const int status = g_application_run(G_APPLICATION(app.get()), 1, args);
+  const int status = g_application_run(G_APPLICATION(app.get()), argc, argv);
   state.program.reset();
   return status;
 }

@@ -25,9 +25,11 @@ bool WaitForPage(WebKitWebView* view, const std::string& script,
 
 // Keeps what the program hands to the desktop.
 struct RecordingLauncher final : gtk::DesktopLauncher {
-  void OpenFile(const std::string& path) override { files.push_back(path); }
-  void OpenUri(const std::string& uri) override { uris.push_back(uri); }
-  std::vector<std::string> files, uris;
+  gtk::Handoff OpenTorrent(const std::string& path) override { files.push_back(path); return {true, {}}; }
+  gtk::Handoff OpenUri(const std::string& uri) override { uris.push_back(uri); return {true, {}}; }
+  void Notify(const gtk::Notice& notice) override { notices.push_back(notice.title + ": " + notice.body); }
+  void OpenFolder(const std::string& folder) override { folders.push_back(folder); }
+  std::vector<std::string> files, uris, notices, folders;
 };
 
 }  // namespace quillmere::e2e
