@@ -1,6 +1,10 @@
 #include "Harness.h"
 
+#include <gdk/x11/gdkx.h>
+
+#include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 namespace quillmere::e2e {
@@ -38,6 +42,30 @@ bool WaitForPage(WebKitWebView* view, const std::string& script, std::chrono::mi
     if (!ready) SpinFor(std::chrono::milliseconds(50));
     return ready;
   }, deadline);
+}
+
+std::string Click(WebKitWebView* view, const std::string& element) {
+  const std::optional<std::string> where = Eval(
+      view, "(function () { var e = " + element + "; if (!e) return ''; e.scrollIntoView({block: 'center'});"
+            // A link that wraps has several boxes, and the middle of all of
+            // them together may be no part of it.
+            " var r = e.getClientRects()[0] || e.getBoundingClientRect(); return Math.round(r.left + r.width / 2) + ' ' +"
+            " Math.round(r.top + r.height / 2) + ' ' + (e.href || 'clicked'); })()");
+  std::istringstream in(where.value_or(""));
+  double x = 0, y = 0;
+  std::string href;
+  if (!(in >> x >> y >> href)) return "";
+  GtkNative* native = gtk_widget_get_native(GTK_WIDGET(view));
+  graphene_point_t origin = GRAPHENE_POINT_INIT(0, 0), at;
+  if (!gtk_widget_compute_point(GTK_WIDGET(view), GTK_WIDGET(native), &origin, &at)) return "";
+  double sx = 0, sy = 0;
+  gtk_native_get_surface_transform(native, &sx, &sy);
+  const unsigned long xid = gdk_x11_surface_get_xid(gtk_native_get_surface(native));
+  const std::string command = "xdotool windowraise " + std::to_string(xid) + " sleep 0.05 mousemove --window " +
+                              std::to_string(xid) + " " + std::to_string(static_cast<int>(sx + at.x + x)) + " " +
+                              std::to_string(static_cast<int>(sy + at.y + y)) + " click 1";
+  if (std::system(command.c_str()) != 0) return "";
+  return href;
 }
 
 }  // namespace quillmere::e2e

@@ -23,6 +23,13 @@ std::optional<std::string> Eval(WebKitWebView* view, const std::string& script);
 bool WaitForPage(WebKitWebView* view, const std::string& script,
                  std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
+// Clicks with the real pointer, through the X server, the middle of the
+// element that the script expression `element` yields in `view`, after
+// raising its window and scrolling the element into sight. Returns the
+// element's href (or "clicked" when it has none); "" when there is no such
+// element. A click made so carries the user's gesture; a script's does not.
+std::string Click(WebKitWebView* view, const std::string& element);
+
 // Keeps what the program hands to the desktop.
 struct RecordingLauncher final : gtk::DesktopLauncher {
   gtk::Handoff OpenTorrent(const std::string& path) override { files.push_back(path); return {true, {}}; }

@@ -11,7 +11,6 @@
 #include "Harness.h"
 #include "ProcessMemory.h"
 #include "SiteServer.h"
-#include "net/ModINET.h"
 #include "results/PageTexts.h"
 #include "text/CodePage.h"
 
@@ -29,12 +28,11 @@ constexpr int kOperations = 200, kBaselineAfter = 10, kMaxOpenResults = 4;
 const std::string kQueries[] = {"blender", "debian", "amd64", "mp3", "flac", "freebsd", "librivox", "musopen", "linux",
                                 "cc", "restored", "1080p", "Lune", "Nosferatu", "open movie", "vorbis"};
 
-// Called with k, clicks one of the page's "Next" and directory links, the
-// k-th modulo their number, and answers its address; "" when there is none.
+// Called with k, finds one of the page's "Next" and directory links, the k-th
+// modulo their number, for the pointer to click.
 const std::string kFollowLink =
     "(function (k) { var links = Array.from(document.links).filter(function (a) { return /Next/.test(a.textContent)"
-    " || /directory\\.asp/.test(a.href); }); if (!links.length) return ''; var a = links[k % links.length]; a.click();"
-    " return a.href; })";
+    " || /directory\\.asp/.test(a.href); }); return links[k % links.length]; })";
 
 // Closes results windows, oldest first, until `keep` are open.
 void CloseResultsWindowsDownTo(Program& program, size_t keep) {
@@ -51,7 +49,7 @@ TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck
   ASSERT_TRUE(site.ok()) << "port 8642 is taken";
   e2e::RecordingLauncher launcher;
   auto program = std::make_unique<Program>(
-      nullptr, [](auto&&... a) { return ModINET::FetchPage(a...); }, QUILLMERE_PROGRAM_FOLDER, launcher);
+      nullptr, gtk::MakeBlockingFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher);
   program->Start();
   int terminations = 0;
   const auto watch = [&](WebKitWebView* view) {
@@ -74,7 +72,7 @@ TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck
       e2e::Eval(main, "var q = document.querySelector('input[name=query]'); q.value = '" + what +
                           "'; q.form.requestSubmit(); 'ok'");
     } else {
-      what = e2e::Eval(newest(), kFollowLink + "(" + std::to_string(op) + ")").value_or("");
+      what = e2e::Click(newest(), kFollowLink + "(" + std::to_string(op) + ")");
       ASSERT_FALSE(what.empty()) << "operation " << op << ": no link to follow in the newest results window";
     }
     ASSERT_TRUE(e2e::SpinUntil([&] { return program->ResultsWindows().size() == before + 1; }))
