@@ -70,11 +70,16 @@ TEST_F(Forms, StartPageBesideTheProgramIsTheFirstNavigationAndGoesAhead) {
   EXPECT_EQ(urls, std::vector<std::u16string>{u"http://elsewhere.test/"});
 }
 
-TEST_F(Forms, ScriptAddressesInAnyLetterCaseAreLetThrough) {
+TEST_F(Forms, OnlyScriptAddressesInAnyLetterCaseAreLetThrough) {
   Start();
-  for (const char16_t* url : {u"javascript:void(0)", u"JavaScript:go()", u"http://h/search.asp?query=JAVASCRIPT&x"})
+  for (const char16_t* url : {u"javascript:void(0)", u"JavaScript:go()", u"JAVASCRIPT:"})
     EXPECT_FALSE(wb->UserNavigates(url)) << Narrow(url);
   EXPECT_THAT(log, IsEmpty());
+  // A search for the word itself is a search like any other.
+  const std::vector<std::u16string> searches = {u"http://h/search.asp?query=javascript+tutorial&mode=search",
+                                                u"http://h/javascript:x", u"javascript", u"xjavascript:"};
+  for (const std::u16string& url : searches) EXPECT_TRUE(wb->UserNavigates(url)) << Narrow(url);
+  EXPECT_EQ(urls, searches);
 }
 
 TEST_F(Forms, SearchRunsItsStepsInOrder) {
