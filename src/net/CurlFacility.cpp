@@ -15,6 +15,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr long kMaxRedirects = 20;
+// How long one wait for the network may last at most, and, when the transfer
+// can be cancelled, how late a cancellation may be noticed.
+constexpr int64_t kLongestWaitMs = 1000;
+constexpr int64_t kCancellableWaitMs = 50;
 
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
@@ -97,7 +101,8 @@ bool EnvironmentNamesProxy(std::string_view url) {
 // moves on only inside Drive.
 class Transfer {
  public:
-  explicit Transfer(const Timeouts& timeouts) : timeouts_(timeouts) {}
+  Transfer(const Timeouts& timeouts, const std::atomic<bool>* cancelled)
+      : timeouts_(timeouts), cancelled_(cancelled) {}
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {
@@ -176,6 +181,7 @@ class Transfer {
     if (!ok || curl_multi_add_handle(multi_.get(), e) != CURLM_OK) return false;
     attached_ = true;
     lastActivity_ = Clock::now();
+    deadline_ = lastActivity_ + timeouts_.total;
     Drive([this] { return finalHeaders_ || bodyStarted_; });
     if (finalHeaders_ || bodyStarted_) return true;
     return done_ && !failed_;
@@ -215,9 +221,15 @@ class Transfer {
  private:
   size_t Available() const { return pending_.size() - readPos_; }
 
+  bool Cancelled() const { return cancelled_ != nullptr && cancelled_->load(std::memory_order_acquire); }
+
   template <typename Ready>
   void Drive(Ready ready) {
     while (!done_ && !ready()) {
+      if (Cancelled()) {
+        Finish(true);
+        break;
+      }
       int running = 0;
       if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
         Finish(true);
@@ -228,13 +240,17 @@ class Transfer {
         if (message->msg == CURLMSG_DONE) Finish(message->data.result != CURLE_OK);
       }
       if (done_ || ready()) break;
-      const auto quiet = Clock::now() - lastActivity_;
-      if (quiet >= timeouts_.stall) {
+      // Whichever limit comes first ends the transfer; the wait below never
+      // runs past it.
+      const auto now = Clock::now();
+      const auto end = std::min(lastActivity_ + timeouts_.stall, deadline_);
+      if (now >= end || Cancelled()) {
         Finish(true);
         break;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(timeouts_.stall - quiet);
-      const int wait = static_cast<int>(std::clamp<int64_t>(left.count() + 1, 1, 1000));
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
+      const int64_t longest = cancelled_ != nullptr ? kCancellableWaitMs : kLongestWaitMs;
+      const int wait = static_cast<int>(std::clamp<int64_t>(left.count() + 1, 1, longest));
       if (curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr) != CURLM_OK) {
         Finish(true);
         break;
@@ -304,6 +320,7 @@ class Transfer {
   }
 
   Timeouts timeouts_;
+  const std::atomic<bool>* cancelled_;
   std::unique_ptr<CURLM, MultiDeleter> multi_;
   std::unique_ptr<CURL, EasyDeleter> easy_;
   SlistPtr headers_;
@@ -324,6 +341,7 @@ class Transfer {
   uint64_t received_ = 0;
   curl_off_t uploaded_ = 0;
   Clock::time_point lastActivity_ = Clock::now();
+  Clock::time_point deadline_ = Clock::time_point::max();
 };
 
 struct CurlFacility::Object {
@@ -335,14 +353,18 @@ struct CurlFacility::Object {
   std::unique_ptr<Transfer> transfer;
 };
 
-CurlFacility::CurlFacility(Timeouts timeouts, ProxyLookup proxyLookup)
-    : timeouts_(timeouts), proxyLookup_(std::move(proxyLookup)) {
+CurlFacility::CurlFacility(Timeouts timeouts, ProxyLookup proxyLookup, const std::atomic<bool>* cancelled)
+    : timeouts_(timeouts), proxyLookup_(std::move(proxyLookup)), cancelled_(cancelled) {
   GlobalInit();
 }
 
+bool CurlFacility::Cancelled() const { return cancelled_ != nullptr && cancelled_->load(std::memory_order_acquire); }
+
 CurlFacility::~CurlFacility() = default;
 
+// Once cancelled, no handle is found any more, so every call but Close fails.
 CurlFacility::Object* CurlFacility::Find(Handle handle) {
+  if (Cancelled()) return nullptr;
   const auto it = objects_.find(handle);
   return it == objects_.end() ? nullptr : it->second.get();
 }
@@ -353,9 +375,10 @@ Handle CurlFacility::Add(std::unique_ptr<Object> object) {
   return handle;
 }
 
-bool CurlFacility::Split(std::string_view url, UrlParts& parts) { return SplitUrl(url, parts); }
+bool CurlFacility::Split(std::string_view url, UrlParts& parts) { return !Cancelled() && SplitUrl(url, parts); }
 
 Handle CurlFacility::OpenRoot(std::string_view userAgent) {
+  if (Cancelled()) return 0;
   auto root = std::make_unique<Object>();
   root->kind = Object::Kind::Root;
   root->userAgent.assign(userAgent);
@@ -392,7 +415,7 @@ Handle CurlFacility::OpenRequest(Handle connection, std::string_view verb, std::
 
   auto request = std::make_unique<Object>();
   request->kind = Object::Kind::Request;
-  request->transfer = std::make_unique<Transfer>(timeouts_);
+  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_);
   const std::string proxy = EnvironmentNamesProxy(url) || !proxyLookup_ ? std::string() : proxyLookup_(url);
   if (!request->transfer->Init(url, parent->userAgent, proxy) ||
       !request->transfer->SetCredentials(parent->user, parent->password))
@@ -413,7 +436,7 @@ Handle CurlFacility::OpenUrl(Handle root, std::string_view url, uint32_t /*flags
   const std::string escaped = EscapeForRequest(url, false);
   auto request = std::make_unique<Object>();
   request->kind = Object::Kind::Request;
-  request->transfer = std::make_unique<Transfer>(timeouts_);
+  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_);
   const std::string proxy =
       EnvironmentNamesProxy(escaped) || !proxyLookup_ ? std::string() : proxyLookup_(escaped);
   if (!request->transfer->Init(escaped, parent->userAgent, proxy)) return 0;

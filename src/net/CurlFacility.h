@@ -4,6 +4,7 @@
 // thread of its own.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -20,6 +21,9 @@ struct Timeouts {
   std::chrono::milliseconds connect{15000};
   // Giving up on a transfer that has received nothing for this long.
   std::chrono::milliseconds stall{20000};
+  // Giving up on a transfer that is still running this long after it began,
+  // however steadily the server trickles.
+  std::chrono::milliseconds total{60000};
 };
 
 // A body is cut off after this many bytes, so that a server cannot fill the
@@ -37,8 +41,14 @@ class CurlFacility : public HttpFacility {
  public:
   // The proxy environment variables (http_proxy, https_proxy, all_proxy,
   // no_proxy) win over `proxyLookup`: when one names a proxy for a request's
-  // scheme, libcurl reads them and the lookup is not asked.
-  explicit CurlFacility(Timeouts timeouts = {}, ProxyLookup proxyLookup = SystemProxyFor);
+  // scheme, libcurl reads them and the lookup is not asked. For http that is
+  // the lower-case http_proxy only, as libcurl reads no other.
+  //
+  // Once `*cancelled` turns true, which another thread may do at any time,
+  // the running transfer ends within a tenth of a second with its connection
+  // closed, and every later call fails at once.
+  explicit CurlFacility(Timeouts timeouts = {}, ProxyLookup proxyLookup = SystemProxyFor,
+                        const std::atomic<bool>* cancelled = nullptr);
   ~CurlFacility() override;
   CurlFacility(const CurlFacility&) = delete;
   CurlFacility& operator=(const CurlFacility&) = delete;
@@ -60,9 +70,11 @@ class CurlFacility : public HttpFacility {
   struct Object;
   Object* Find(Handle handle);
   Handle Add(std::unique_ptr<Object> object);
+  bool Cancelled() const;
 
   Timeouts timeouts_;
   ProxyLookup proxyLookup_;
+  const std::atomic<bool>* cancelled_;
   Handle nextHandle_ = 1;
   std::unordered_map<Handle, std::unique_ptr<Object>> objects_;
 };

@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 // Each case shortens the limit it is about and keeps the others far longer,
 // so that a limit dropped or swapped for another runs past the case's bound.
-constexpr Timeouts kConnect{300ms, 10s}, kStall{10s, 500ms}, kLong{10s, 10s};
+constexpr Timeouts kConnect{300ms, 10s, 60s}, kStall{10s, 500ms, 60s}, kTotal{10s, 2s, 1s}, kLong{10s, 10s, 60s};
 const std::u16string kCaller = u"caller/unchanged";
 
 auto OpenDescriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
@@ -57,8 +57,10 @@ const FaultCase kCases[] = {
        if (!s.ReadRequest().empty() && s.Send(Head("Content-Type: text/html\r\nContent-Length: 1000"))) s.Pause(60s);
      },
      kStall, 0, 0, 0, u"text/html", 500ms},
+    // A byte every 200 ms trips no stall; the whole fetch ends after 1 s with what came.
+    {"TricklesPastTheWholeFetchLimit", Trickle(1000, 200ms, 40), kTotal, 's', 2, 8, u"text/plain", 1s},
     // A pause of 100 ms is no stall: the whole body arrives, over 2 s.
-    {"AnswersOneByteEvery100Milliseconds", Trickle(20, 100ms, 20), {10s, 1500ms}, 's', 20, 20, u"text/plain", 2s},
+    {"AnswersOneByteEvery100Milliseconds", Trickle(20, 100ms, 20), {10s, 1500ms, 60s}, 's', 20, 20, u"text/plain", 2s},
     // The body is cut off after 64 MiB and what came before is kept. The
     // server gives up at four times that, so that a fetcher without a limit
     // fails the size check instead of running into the test's time limit.
@@ -123,5 +125,31 @@ TEST_P(NetFaults, EndsWithinItsLimit) {
 
 INSTANTIATE_TEST_SUITE_P(Loopback, NetFaults, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+// The flag is set from another thread while the server keeps silent.
+TEST(Cancel, EndsTheFetchAtOnceClosesItsConnectionAndFailsEveryLaterCall) {
+  std::atomic<bool> cancelled{false}, closed{false};
+  LoopbackServer server([&](LoopbackServer& s) { closed = !s.ReadRequest().empty() && s.ReadRequest(true).empty(); });
+  ModINET::CurlFacility facility(kLong, [](const std::string&) { return std::string(); }, &cancelled);
+  Clock::time_point setAt;
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(200ms);
+    setAt = Clock::now();
+    cancelled = true;
+  });
+  std::u16string type = kCaller;
+  const std::u16string url = quillmere::text::FromCodePage(server.Url("/search.asp?q=x"));
+  EXPECT_EQ(ModINET::FetchPage(facility, url, type, u"", 1024, 1), u"");
+  const Seconds late = Clock::now() - setAt;
+  canceller.join();
+  EXPECT_LT(late.count(), 0.5) << "the fetch went on after it was cancelled";
+  for (const auto until = Clock::now() + 2s; !closed && Clock::now() < until;) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(closed) << "the server did not see the connection closed";
+  const auto again = Clock::now();
+  EXPECT_EQ(ModINET::FetchPage(facility, url, type, u"", 1024, 1), u"");
+  EXPECT_LT(Seconds(Clock::now() - again).count(), 0.1);
+  EXPECT_EQ(type, kCaller);
+  EXPECT_EQ(server.connections, 1);
+}
 
 }  // namespace
