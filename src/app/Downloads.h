@@ -9,8 +9,10 @@
 
 namespace quillmere::app {
 
-// The longest file name, in bytes, that the usual Linux file systems take.
-inline constexpr size_t kMaxFileNameBytes = 255;
+// The longest name a download may have, in bytes. The usual Linux file
+// systems take 255, and WebKit first writes the file as "<name>.wkdownload",
+// whose 11 more bytes must fit too.
+inline constexpr size_t kMaxFileNameBytes = 244;
 
 // The name used when a server suggests nothing usable.
 inline constexpr std::string_view kFallbackDownloadName = "download";
@@ -18,7 +20,7 @@ inline constexpr std::string_view kFallbackDownloadName = "download";
 // Makes a server's suggested file name (UTF-8) safe to create in a folder:
 // path separators and control characters become "_", surrounding blanks go,
 // the names "", "." and ".." become "download", and the name is cut to at
-// most 255 bytes on a character boundary, keeping its extension.
+// most kMaxFileNameBytes on a character boundary, keeping its extension.
 std::string SafeDownloadName(std::string_view suggested);
 
 // The folder that downloads go to: the XDG_DOWNLOAD_DIR given in the
@@ -32,7 +34,7 @@ inline constexpr unsigned kMaxNumberedNames = 9999;
 
 // The path in `folder` under which to save a file named `name` (already made
 // safe): the name itself when `exists` says it is free, else "name (1).ext",
-// "name (2).ext" and so on, each kept within 255 bytes; empty when every
+// "name (2).ext" and so on, each kept within kMaxFileNameBytes; empty when every
 // numbered name up to kMaxNumberedNames is taken.
 std::string UniqueDownloadPath(const std::string& folder, const std::string& name,
                                const std::function<bool(const std::string& path)>& exists);

@@ -42,8 +42,9 @@ void MainForm::WB_BeforeNavigate2(const std::u16string& url, bool& cancel) {
     return;
   }
   pageSource_.clear();
-  // Script addresses of the start page run in the page.
-  if (text::Find(1, text::Lower(url), u"javascript") != 0) return;
+  // Script addresses of the start page run in the page. Only the scheme
+  // counts: a search for the word itself is a search like any other.
+  if (text::Lower(text::Slice(url, 1, 11)) == u"javascript:") return;
 
   cancel = true;
   window_->SetMousePointer(kPointerHourglass);

@@ -17,18 +17,51 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
+
+// Listens on a loopback port of its own with `backlog`, and clears the proxy
+// environment; returns the port.
+inline int Listen(int fd, int backlog) {
+  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+    unsetenv(name);
+  setenv("no_proxy", "*", 1);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) || listen(fd, backlog) ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length))
+    throw std::runtime_error("cannot listen on loopback");
+  return ntohs(address.sin_port);
+}
+
+// A host that never answers a connection attempt: a listening socket that
+// never accepts, its backlog filled by connections of its own.
+class NeverAccepts {
+  int listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::vector<int> fillers_;
+
+ public:
+  const int port = Listen(listen_, 0);
+
+  NeverAccepts() {
+    const sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    // Once the backlog is full, a further attempt stays unanswered.
+    for (pollfd p{-1, POLLOUT, 0}; fillers_.size() < 8 && (p.fd < 0 || poll(&p, 1, 200) > 0);) {
+      fillers_.push_back(p.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+      connect(p.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+  }
+  ~NeverAccepts() {
+    for (const int fd : fillers_) close(fd);
+    close(listen_);
+  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
+};
 
 class LoopbackServer {
  public:
   explicit LoopbackServer(std::function<void(LoopbackServer&)> play) : play_(std::move(play)) {
-    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
-    setenv("no_proxy", "*", 1);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    if (listen_ < 0 || pipe2(stop_, O_CLOEXEC) != 0 || bind(listen_, reinterpret_cast<sockaddr*>(&address), length) ||
-        listen(listen_, 16) || getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length))
-      throw std::runtime_error("cannot listen on loopback");
-    port = ntohs(address.sin_port);
+    if (pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
+    port = Listen(listen_, 16);
     thread_ = std::thread([this] {
       while (Wait(listen_, POLLIN)) {
         if ((fd_ = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) < 0) continue;
