@@ -443,7 +443,10 @@ TEST_F(ProgramTest, HostilePageOpensNothingByItselfAndTheUsersClicksStillWork) {
   EXPECT_THAT(Saved(), ElementsAre(std::string(236, 'a') + ".torrent", "good.torrent", "notes.sh", "x.desktop"));
   EXPECT_THAT(desktop_.notices, ElementsAre(HasSubstr("Torrent saved and opened"), HasSubstr("Download saved"),
                                             HasSubstr("Download saved"), HasSubstr("Torrent saved and opened")));
-  ASSERT_TRUE(SpinUntil([&] { return std::count(HandedText().begin(), HandedText().end(), '\n') == 2; }));
+  ASSERT_TRUE(SpinUntil([&] {
+    const std::string text = HandedText();
+    return std::count(text.begin(), text.end(), '\n') == 2;
+  })) << HandedText();
   const std::string handed = HandedText();
   EXPECT_THAT(handed, AllOf(HasSubstr("/good.torrent\n"), HasSubstr("aaaa.torrent\n")));
   ASSERT_EQ(Click(View(0), "document.getElementById('magnet')"), kMagnet);
