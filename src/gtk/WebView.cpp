@@ -186,24 +186,29 @@ WebViewAdapter::~WebViewAdapter() {
 void WebViewAdapter::Navigate2(const std::u16string& target) {
   const std::string utf8 = text::ToUtf8(target);
   if (!utf8.empty() && utf8.front() == '/') {
-    GCharPtr uri(g_filename_to_uri(utf8.c_str(), nullptr, nullptr));
-    if (!uri) return;
-    ownLoads_.emplace_back(uri.get());
-    // The start page is HTML whatever the desktop's type database makes of
-    // its name: its bytes are loaded with the type given, and its own
-    // address as the base, so that its relative links still work.
-    GCharPtr contents;
-    gsize length = 0;
-    if (g_file_get_contents(utf8.c_str(), reinterpret_cast<gchar**>(&contents), &length, nullptr)) {
-      GBytesPtr bytes(g_bytes_new_take(contents.release(), length));
-      webkit_web_view_load_bytes(view_.get(), bytes.get(), "text/html", "UTF-8", uri.get());
-    } else {
-      webkit_web_view_load_uri(view_.get(), uri.get());
-    }
+    LoadFile(utf8);
     return;
   }
   ownLoads_.push_back(utf8);
   webkit_web_view_load_uri(view_.get(), utf8.c_str());
+}
+
+void WebViewAdapter::LoadFile(const std::string& path) {
+  GCharPtr uri(g_filename_to_uri(path.c_str(), nullptr, nullptr));
+  if (!uri) return;
+  shownFile_ = path;
+  ownLoads_.emplace_back(uri.get());
+  // The start page is HTML whatever the desktop's type database makes of its
+  // name: its bytes are loaded with the type given, and its own address as
+  // the base, so that its relative links still work.
+  GCharPtr contents;
+  gsize length = 0;
+  if (g_file_get_contents(path.c_str(), reinterpret_cast<gchar**>(&contents), &length, nullptr)) {
+    GBytesPtr bytes(g_bytes_new_take(contents.release(), length));
+    webkit_web_view_load_bytes(view_.get(), bytes.get(), "text/html", "UTF-8", uri.get());
+  } else {
+    webkit_web_view_load_uri(view_.get(), uri.get());
+  }
 }
 
 void WebViewAdapter::Open() { written_.clear(); }
@@ -301,10 +306,9 @@ void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerm
   if (self->readsField_) {
     // The main window's start page comes back as it was first loaded,
     // without counting as a navigation of the user's.
-    if (const char* uri = webkit_web_view_get_uri(self->view_.get())) {
-      self->ownLoads_.emplace_back(uri);
+    if (!self->shownFile_.empty()) {
       self->restoring_ = true;
-      webkit_web_view_reload(self->view_.get());
+      self->LoadFile(self->shownFile_);
     }
     return;
   }

@@ -86,6 +86,7 @@ class WebViewAdapter final : public app::BrowserView {
   // Whether the navigation is the program's own: a load it started itself.
   bool TakeOwnLoad(const std::string& uri);
   void LoadWritten();
+  void LoadFile(const std::string& path);
   void RunHandler(WebKitPolicyDecision* decision, bool newWindow);
   void PlaceView();
 
@@ -104,6 +105,8 @@ class WebViewAdapter final : public app::BrowserView {
   std::u16string written_;
   // The last page written, kept to show it again should its web process die.
   std::string shownPage_;
+  // The file last loaded, the main window's start page.
+  std::string shownFile_;
   gint64 lastRestore_ = 0;
   bool restoring_ = false;
   // Addresses of loads the program started itself and whose decisions are

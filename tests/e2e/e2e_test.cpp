@@ -70,7 +70,8 @@ const std::string kOwnPage =
 const std::string kHostileRows = R"(
 <tr><td><a id="torrent" href="@/t/good">torrent</a> <a id="magnet" href=")" +
                                  kMagnet + R"(">magnet</a> <a id="notes" href="@/t/notes">notes</a>
-<a id="disguised" href="@/t/disguised">disguised</a> <a id="long" href="@/t/long">long</a></td></tr>
+<a id="disguised" href="@/t/disguised">disguised</a> <a id="long" href="@/t/long">long</a>
+<a id="redirect" href="@/moved">redirect</a></td></tr>
 <iframe style="display:none" src="@/evil.desktop"></iframe>
 <iframe style="display:none" src="magnet:?xt=urn:btih:iframe"></iframe>
 <form id="f" action="@/evil.exe"></form>
@@ -112,6 +113,7 @@ void MountHostile(httplib::Server& server, std::atomic<int>& evil) {
     res.set_header("Content-Disposition", "attachment; filename=\"evil\"");
     res.set_content("#!/bin/sh\n", "application/octet-stream");
   });
+  server.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/t/moved"); });
   server.Get("/t/(.*)", [](const httplib::Request& req, httplib::Response& res) {
     const std::string what = req.matches[1];
     std::string name = what == "long" ? std::string(300, 'a') + ".torrent" : what + ".torrent";
@@ -433,22 +435,25 @@ TEST_F(ProgramTest, HostilePageOpensNothingByItselfAndTheUsersClicksStillWork) {
 
   // The user's own clicks: a torrent is saved and handed over; a non-torrent
   // and a torrent disguised as a desktop file are saved and not opened; a
-  // name too long for the temporary file WebKit writes first is shortened.
-  for (const char* id : {"torrent", "notes", "disguised", "long"}) {
+  // name too long for the temporary file WebKit writes first is shortened; a
+  // server's redirect of the user's click is still the user's.
+  for (const char* id : {"torrent", "notes", "disguised", "long", "redirect"}) {
     const size_t before = desktop_.notices.size();
     ASSERT_FALSE(Click(View(0), "document.getElementById('"s + id + "')").empty()) << id;
     ASSERT_TRUE(SpinUntil([&] { return desktop_.notices.size() > before; })) << id << " was not saved";
   }
   // 244 bytes: with ".wkdownload" after it, the longest name Linux takes.
-  EXPECT_THAT(Saved(), ElementsAre(std::string(236, 'a') + ".torrent", "good.torrent", "notes.sh", "x.desktop"));
+  EXPECT_THAT(Saved(), ElementsAre(std::string(236, 'a') + ".torrent", "good.torrent", "moved.torrent", "notes.sh",
+                                   "x.desktop"));
   EXPECT_THAT(desktop_.notices, ElementsAre(HasSubstr("Torrent saved and opened"), HasSubstr("Download saved"),
-                                            HasSubstr("Download saved"), HasSubstr("Torrent saved and opened")));
+                                            HasSubstr("Download saved"), HasSubstr("Torrent saved and opened"),
+                                            HasSubstr("Torrent saved and opened")));
   ASSERT_TRUE(SpinUntil([&] {
     const std::string text = HandedText();
-    return std::count(text.begin(), text.end(), '\n') == 2;
+    return std::count(text.begin(), text.end(), '\n') == 3;
   })) << HandedText();
   const std::string handed = HandedText();
-  EXPECT_THAT(handed, AllOf(HasSubstr("/good.torrent\n"), HasSubstr("aaaa.torrent\n")));
+  EXPECT_THAT(handed, AllOf(HasSubstr("/good.torrent\n"), HasSubstr("aaaa.torrent\n"), HasSubstr("/moved.torrent\n")));
   ASSERT_EQ(Click(View(0), "document.getElementById('magnet')"), kMagnet);
   EXPECT_TRUE(SpinUntil([&] { return HandedText() == handed + kMagnet + "\n"; }));
 
