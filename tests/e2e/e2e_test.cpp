@@ -471,7 +471,9 @@ TEST_F(ProgramTest, WindowsLiveThroughASlowFetchAndTakeNoInputMeanwhile) {
   gtk_window_present(MainWindow());
   SpinFor(300ms);
   const unsigned long main = Xid(MainWindow());
-  Pinger pinger(main);
+  // Pinged from the moment the fetch is under way until it has ended.
+  std::unique_ptr<Pinger> pinging;
+  Later(200ms, [&] { pinging = std::make_unique<Pinger>(main); });
   // Keys typed into the main window during the fetch, a search among them,
   // are dropped, not replayed afterwards.
   Later(500ms, [main] {
@@ -480,12 +482,16 @@ TEST_F(ProgramTest, WindowsLiveThroughASlowFetchAndTakeNoInputMeanwhile) {
   Later(900ms, [] { g_spawn_command_line_async("xdotool key Return", nullptr); });
   EXPECT_EQ(Search("slow", slow.Url(), 0), "Quillmere: slow");
   ASSERT_TRUE(SpinUntil([&] { return fetches_.size() == 1; }));
+  ASSERT_TRUE(pinging);
+  Pinger& pinger = *pinging;
   pinger.Stop();
   EXPECT_TRUE(fetches_[0].gotPage);
-  EXPECT_GE(pinger.pings, 20);
+  EXPECT_GE(pinger.pings, 15);
   EXPECT_EQ(pinger.answers, pinger.pings);
-  // A frozen window answers only after the fetch, 3 s late.
+  // A frozen window answers only after the fetch, 3 s late. The goal is
+  // 100 ms; the bound leaves room for a loaded machine.
   EXPECT_LT(pinger.longest, 1000ms);
+  RecordProperty("longest_ping_ms", static_cast<int>(pinger.longest.count()));
   EXPECT_THAT(cursors_, ElementsAre("wait"));
   EXPECT_THAT(Text(0), HasSubstr("after-nul"));
   SpinFor(1s);
