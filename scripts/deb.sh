@@ -7,14 +7,15 @@
 set -eu
 SRC_DIR=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${1:-build}
-mkdir -p "$BUILD_DIR/deb"
+mkdir -p "$BUILD_DIR"
 BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
 OUT_DIR=$BUILD_DIR/deb
 
+# Each run starts afresh, so that the folder holds one version's files only.
 version=$(dpkg-parsechangelog -l "$SRC_DIR/debian/changelog" -S Version)
 tree=$OUT_DIR/quillmere-$version
-rm -rf "$tree" "$OUT_DIR"/quillmere_"$version"[._]* "$OUT_DIR"/quillmere-dbgsym_"$version"_*
-mkdir "$tree"
+rm -rf "$OUT_DIR"
+mkdir -p "$tree"
 
 if git -C "$SRC_DIR" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   # The working tree as it stands, new files included, without what git
