@@ -8,8 +8,7 @@ set -u
 program=$1
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-mkdir -p "$dir/home" "$dir/config" "$dir/data" "$dir/cache" "$dir/runtime"
-chmod 700 "$dir/runtime"
+mkdir -p -m 700 "$dir/home" "$dir/config" "$dir/data" "$dir/cache" "$dir/runtime"
 failed=0
 fail() { echo "FAIL: $*" >&2; failed=1; }
 
