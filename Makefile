@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench fuzz clean
+.PHONY: all deps configure build run test bench fuzz deb uninstall clean
 
 all: build
 
@@ -33,6 +33,15 @@ bench: build
 FUZZ_SECONDS ?= 600
 fuzz: deps
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/fuzz.sh
+
+# The Debian package, built from a copy of the tree in $(BUILD_DIR)/deb, where
+# the .deb files end up. QUILLMERE_SITE_HOST=<host> builds it for that site.
+deb: deps
+	@QUILLMERE_SITE_HOST=$(QUILLMERE_SITE_HOST) JOBS=$(JOBS) scripts/deb.sh $(BUILD_DIR)
+
+# Removes what `cmake --install $(BUILD_DIR)` installed.
+uninstall:
+	@cmake --build $(BUILD_DIR) --target uninstall
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -11,6 +11,7 @@ libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev
 xvfb xauth imagemagick librsvg2-bin xdg-utils dbus-x11 at-spi2-core
 xdotool
+debhelper dpkg-dev fakeroot lintian appstream desktop-file-utils groff-base
 "
 
 missing=""

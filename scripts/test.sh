@@ -5,8 +5,11 @@
 #   1. the core's unit tests, rebuilt with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (leak checking on) in a build of their own;
 #   2. every fuzz target for a bounded time (TEST_FUZZ_SECONDS, 30 s by default);
-#   3. ctest over the main build, whose summary ends the output.
-# SKIP_SANITIZE=1 or SKIP_FUZZ=1 leaves out stage 1 or 2.
+#   3. the Debian package, built with `make deb` in BUILD_DIR/deb, which lintian
+#      must pass without an error or a warning; run when dpkg-buildpackage,
+#      debhelper and lintian are installed;
+#   4. ctest over the main build, whose summary ends the output.
+# SKIP_SANITIZE=1, SKIP_FUZZ=1 or SKIP_DEB=1 leaves out stage 1, 2 or 3.
 set -eu
 BUILD_DIR=${1:-build}
 JOBS=${JOBS:-$(nproc)}
@@ -33,6 +36,22 @@ fi
 if [ "${SKIP_FUZZ:-0}" != 1 ]; then
   echo "== Fuzz targets, ${TEST_FUZZ_SECONDS:-30} s each"
   FUZZ_SECONDS=${TEST_FUZZ_SECONDS:-30} JOBS=$JOBS "$SRC_DIR/scripts/fuzz.sh"
+fi
+
+if [ "${SKIP_DEB:-0}" != 1 ]; then
+  if command -v dpkg-buildpackage >/dev/null && command -v dh >/dev/null && command -v lintian >/dev/null; then
+    echo "== Debian package ($BUILD_DIR/deb)"
+    # The package's build is long-winded; its log is shown only when it fails.
+    if ! JOBS=$JOBS "$SRC_DIR/scripts/deb.sh" "$BUILD_DIR" > "$BUILD_DIR/deb.log" 2>&1; then
+      tail -n 60 "$BUILD_DIR/deb.log"
+      echo "make deb failed; the whole log is $BUILD_DIR/deb.log"
+      exit 1
+    fi
+    lintian --fail-on error,warning "$BUILD_DIR"/deb/quillmere_*.changes
+    echo "lintian: no error and no warning"
+  else
+    echo "== Debian package: skipped (dpkg-buildpackage, debhelper or lintian is not installed)"
+  fi
 fi
 
 echo "== Tests of the main build ($BUILD_DIR)"
