@@ -552,8 +552,18 @@ TEST_F(ProgramTest, EscapeAndClosingGiveASlowFetchUp) {
     EXPECT_FALSE(fetches_[4].gotPage);
     EXPECT_FALSE(lastClosed_);
   }
-  program_->CloseAll();
-  EXPECT_TRUE(SpinUntil([&] { return lastClosed_; }));
+  {
+    // Quitting during a search from a main window opened again: every
+    // window closes, the fetch is given up, and the program ends.
+    SlowServer never(-1ms);
+    program_->PresentMain();
+    ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
+    Later(400ms, [this] { program_->CloseAll(); });
+    EXPECT_EQ(Search("quit", never.Url(), 4), "Quillmere: quit");
+    EXPECT_TRUE(SpinUntil([&] { return lastClosed_; }, 10s));
+    EXPECT_FALSE(fetches_[5].gotPage);
+    EXPECT_TRUE(never.ClosedByClient());
+  }
 }
 
 }  // namespace
