@@ -22,7 +22,26 @@ int32_t EndOrPageEnd(int32_t found, std::u16string_view page) {
   return found != 0 ? found : static_cast<int32_t>(page.size()) + 1;
 }
 
+constexpr std::u16string_view kDownload = u"download.asp?";
+constexpr std::u16string_view kDetails = u"search.asp?mode=torrentdetails&";
+constexpr std::u16string_view kCategory = u"directory.asp?mode=sub&";
+constexpr std::u16string_view kLockImage = u"images/downloadlock.gif";
+
 }  // namespace
+
+// The details link becomes a download link. Running after the download pass,
+// its new addresses are prefixed once only. Only a results window turns
+// "&amp;" into "&", in the last pass.
+LinkPasses::LinkPasses(std::u16string_view siteBaseUrl, Variant variant)
+    : download_(Prefixed(siteBaseUrl, kDownload)),
+      category_(Prefixed(siteBaseUrl, kCategory)),
+      lockImage_(Prefixed(siteBaseUrl, kLockImage)),
+      passes_{{{kDownload, download_},
+               {kDetails, download_},
+               {kCategory, category_},
+               {kLockImage, lockImage_},
+               {u"amp;", u""}}},
+      count_(variant == Variant::ResultsWindow ? 5 : 4) {}
 
 std::array<std::u16string_view, 3> BuiltPage::Writes() const {
   if (!matched) return {kPageTemplate, kNoMatchMessage, kPlainEnding};
@@ -42,19 +61,7 @@ BuiltPage BuildResultsPage(std::u16string_view pageSource, std::u16string_view s
   const std::u16string_view rows =
       pageSource.substr(static_cast<size_t>(page.markStart - 1), static_cast<size_t>(page.markLength));
 
-  static constexpr std::u16string_view kDownload = u"download.asp?";
-  static constexpr std::u16string_view kDetails = u"search.asp?mode=torrentdetails&";
-  static constexpr std::u16string_view kCategory = u"directory.asp?mode=sub&";
-  static constexpr std::u16string_view kLockImage = u"images/downloadlock.gif";
-  const std::u16string download = Prefixed(siteBaseUrl, kDownload);
-  const std::u16string category = Prefixed(siteBaseUrl, kCategory);
-  const std::u16string lockImage = Prefixed(siteBaseUrl, kLockImage);
-  // The details link becomes a download link. Running after the download
-  // pass, its new addresses are prefixed once only.
-  const text::Replacement passes[] = {
-      {kDownload, download}, {kDetails, download}, {kCategory, category}, {kLockImage, lockImage}, {u"amp;", u""}};
-  const size_t passCount = variant == Variant::ResultsWindow ? 5 : 4;
-  page.resultsRows = text::ReplaceInTurn(rows, std::span(passes, passCount));
+  page.resultsRows = text::ReplaceInTurn(rows, LinkPasses(siteBaseUrl, variant).Passes());
 
   // The navigation row is looked for from the end of the results table on: a
   // "Pages (" that stands only before it, or a results table that runs to

@@ -5,8 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "text/ReplacePasses.h"
 
 namespace quillmere::results {
 
@@ -28,6 +31,23 @@ struct BuiltPage {
   // The three texts to write, in order, between the document's Open and Close.
   // They view this object and the fixed texts, so they live as long as it does.
   std::array<std::u16string_view, 3> Writes() const;
+};
+
+// The rewriting of the results table's links: ReplaceAll passes, made in
+// turn, that give the site's relative links `siteBaseUrl` as their prefix.
+// The passes view texts of this object, so it cannot be copied.
+class LinkPasses {
+ public:
+  LinkPasses(std::u16string_view siteBaseUrl, Variant variant);
+  LinkPasses(const LinkPasses&) = delete;
+  LinkPasses& operator=(const LinkPasses&) = delete;
+
+  std::span<const text::Replacement> Passes() const { return std::span(passes_.data(), count_); }
+
+ private:
+  std::u16string download_, category_, lockImage_;
+  std::array<text::Replacement, 5> passes_;
+  size_t count_;
 };
 
 // Pure: the same page source, base URL and variant always give the same page.

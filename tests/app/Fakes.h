@@ -75,8 +75,7 @@ struct FakeWindow : Window, Recorder {
   float width, height;
   ResizeHandler resize;
   std::u16string caption;
-  int shows = 0;
-  int pointer = 0;
+  int shows = 0, pointer = 0;
 };
 
 // Makes results windows R1, R2, ... and keeps them alive, as the toolkit's

@@ -8,15 +8,11 @@
 namespace quillmere::app {
 namespace {
 
-std::string Times(int n, const std::string& piece) {
-  std::string s;
-  while (n-- > 0) s += piece;
-  return s;
-}
-
 // 244 bytes at most, so that WebKit's "<name>.wkdownload" still fits in 255.
 TEST(SafeDownloadName, KeepsNamesSafeAndWithin244Bytes) {
   const std::string x236(236, 'x');
+  std::string euros;  // 79 three-byte characters
+  while (euros.size() < 79 * 3) euros += "\xe2\x82\xac";
   const struct {
     std::string suggested, expected;
   } cases[] = {
@@ -31,7 +27,7 @@ TEST(SafeDownloadName, KeepsNamesSafeAndWithin244Bytes) {
       {x236 + ".torrent", x236 + ".torrent"},
       {x236 + "x.torrent", x236 + ".torrent"},
       // The limit falls inside a three-byte character, which goes whole.
-      {Times(79, "\xe2\x82\xac") + ".torrent", Times(78, "\xe2\x82\xac") + ".torrent"},
+      {euros + ".torrent", euros.substr(0, 78 * 3) + ".torrent"},
       // An extension is at most 32 bytes with its dot; a longer one is cut like the rest.
       {std::string(300, 'x') + "." + std::string(31, 'e'), std::string(212, 'x') + "." + std::string(31, 'e')},
       {std::string(300, 'x') + "." + std::string(32, 'e'), std::string(244, 'x')},

@@ -101,10 +101,13 @@ TEST_F(Forms, SearchRunsItsStepsInOrder) {
   EXPECT_EQ(main->ResultsWindow(), factory.forms[1]);
 }
 
+// A start page without the field searches on with an empty query.
 TEST_F(Forms, NoMatchPageStillShowsTheWindowAgainAndRestoresThePointer) {
   Start();
   page = u"<html>Nothing found</html>";
+  wb->fields.clear();
   wb->UserNavigates(kSearch);
+  EXPECT_EQ(factory.windows.at(0)->caption, u"Quillmere: ");
   EXPECT_THAT(Results(0).writes, ElementsAre(std::u16string(kPageTemplate), u"Your search did not result in any matches.",
                                             u"</table></body></html>"));
   EXPECT_EQ(factory.windows[0]->shows, 2);
@@ -124,14 +127,6 @@ TEST_F(Forms, FailedFetchLeavesABlankTitledWindowInEitherWindowClass) {
   }
   EXPECT_EQ(factory.windows[0]->caption, u"Quillmere: ubuntu iso");
   EXPECT_EQ(factory.windows[1]->caption, u"Quillmere: q");
-}
-
-TEST_F(Forms, SearchesWithAnEmptyQueryWhenTheStartPageHasNoField) {
-  Start();
-  wb->fields.clear();
-  wb->UserNavigates(kSearch);
-  EXPECT_EQ(factory.windows.at(0)->caption, u"Quillmere: ");
-  EXPECT_EQ(urls.size(), 1u);
 }
 
 TEST_F(Forms, FollowedLinkOpensAWindowAndNeverChangesItsOwn) {
@@ -179,18 +174,14 @@ TEST_F(Forms, CaptionsOfFollowedLinksAreTakenFromTheAddress) {
   }
 }
 
+// One twip over each margin, and one under it.
 TEST_F(Forms, LayoutKeepsViewsTopLeftAndNeverNegative) {
   factory.CreateResultsWindow();
-  struct Case {
-    FakeWindow& window;
-    FakeView& view;
-    float width, height, viewWidth, viewHeight;
-  };
-  for (const Case& c : {Case{*mainWindow, *wb, 8880, 2940, 8850, 2940}, Case{*mainWindow, *wb, 15, 0, 0, 0},
-                        Case{*factory.windows[0], Results(0), 10515, 7200, 10435, 6880},
-                        Case{*factory.windows[0], Results(0), 60, 300, 0, 0}}) {
-    c.window.Resize(c.width, c.height);
-    EXPECT_THAT(c.view.bounds, ElementsAre(0, 0, c.viewWidth, c.viewHeight));
+  for (const auto& [window, view, width, height, size] :
+       {std::tuple(mainWindow, wb, 31, 1, 1), std::tuple(mainWindow, wb, 29, 0, 0),
+        std::tuple(factory.windows[0], &Results(0), 81, 321, 1), std::tuple(factory.windows[0], &Results(0), 79, 319, 0)}) {
+    window->Resize(width, height);
+    EXPECT_THAT(view->bounds, ElementsAre(0, 0, size, size)) << width;
   }
 }
 

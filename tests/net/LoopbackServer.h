@@ -19,61 +19,39 @@
 #include <thread>
 #include <vector>
 
-// Listens on a loopback port of its own with `backlog`, and clears the proxy
-// environment; returns the port.
-inline int Listen(int fd, int backlog) {
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-    unsetenv(name);
-  setenv("no_proxy", "*", 1);
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t length = sizeof address;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) || listen(fd, backlog) ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length))
-    throw std::runtime_error("cannot listen on loopback");
-  return ntohs(address.sin_port);
-}
-
-// A host that never answers a connection attempt: a listening socket that
-// never accepts, its backlog filled by connections of its own.
-class NeverAccepts {
-  int listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  std::vector<int> fillers_;
-
+class LoopbackServer {
  public:
-  const int port = Listen(listen_, 0);
-
-  NeverAccepts() {
-    const sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  // Without `play`, a host that never answers a connection attempt: the
+  // server never accepts, and its backlog is filled by connections of its own.
+  explicit LoopbackServer(std::function<void(LoopbackServer&)> play) : play_(std::move(play)) {
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+      unsetenv(name);
+    setenv("no_proxy", "*", 1);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    if (listen_ < 0 || pipe2(stop_, O_CLOEXEC) != 0 || bind(listen_, reinterpret_cast<sockaddr*>(&address), length) ||
+        listen(listen_, play_ ? 16 : 0) || getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length))
+      throw std::runtime_error("cannot listen on loopback");
+    port = ntohs(address.sin_port);
     // Once the backlog is full, a further attempt stays unanswered.
-    for (pollfd p{-1, POLLOUT, 0}; fillers_.size() < 8 && (p.fd < 0 || poll(&p, 1, 200) > 0);) {
+    for (pollfd p{-1, POLLOUT, 0}; !play_ && fillers_.size() < 8 && (p.fd < 0 || poll(&p, 1, 200) > 0);) {
       fillers_.push_back(p.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
       connect(p.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     }
-  }
-  ~NeverAccepts() {
-    for (const int fd : fillers_) close(fd);
-    close(listen_);
-  }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
-};
-
-class LoopbackServer {
- public:
-  explicit LoopbackServer(std::function<void(LoopbackServer&)> play) : play_(std::move(play)) {
-    if (pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
-    port = Listen(listen_, 16);
-    thread_ = std::thread([this] {
+    if (play_) thread_ = std::thread([this] {
       while (Wait(listen_, POLLIN)) {
         if ((fd_ = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) < 0) continue;
         ++connections;
         play_(*this);
+        ++finished;
         close(fd_);
       }
     });
   }
   ~LoopbackServer() {
     [[maybe_unused]] const ssize_t written = write(stop_[1], "s", 1);
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
+    for (const int fd : fillers_) close(fd);
     for (const int fd : {listen_, stop_[0], stop_[1]}) close(fd);
   }
 
@@ -108,15 +86,13 @@ class LoopbackServer {
     return poll(&p, 1, static_cast<int>(pause.count())) == 0;
   }
   // Makes the close that ends this connection a reset.
-  void Reset() {
-    const linger abort{1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-  }
+  void Reset() { setsockopt(fd_, SOL_SOCKET, SO_LINGER, &kAbort, sizeof kAbort); }
 
   int port = 0;
-  std::atomic<int> connections{0};
+  std::atomic<int> connections{0}, finished{0};  // connections accepted, and those whose script is over
 
  private:
+  static constexpr linger kAbort{1, 0};
   bool Wait(int fd, short events) {
     pollfd p[2] = {{fd, events, 0}, {stop_[0], POLLIN, 0}};
     return poll(p, 2, -1) > 0 && p[1].revents == 0;
@@ -124,5 +100,6 @@ class LoopbackServer {
 
   std::function<void(LoopbackServer&)> play_;
   int listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), fd_ = -1, stop_[2] = {-1, -1};
+  std::vector<int> fillers_;
   std::thread thread_;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "LoopbackServer.h"
@@ -14,6 +15,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using quillmere::text::FromCodePage;
 using quillmere::text::ToCodePage;
 using ::testing::HasSubstr;
@@ -61,8 +63,8 @@ TEST(Loopback, RequestsGoOutAndResponsesComeBackAsTheFetchAsks) {
       {{kPage}, "/echo?ignored=1", u"query=dune", text, type,
        {"POST /echo HTTP/1.1\r\n", ref, "Content-Type: text/html\r\n", "Content-Length: 10\r\n",
         "Cache-Control: no-cache\r\n", "\r\n\r\nquery=dune"}},
-      {{kPage}, "/echo", u"query=dune", text, type, {"GET /echo?query=dune HTTP/1.1\r\n", ref, "Pragma: no-cache\r\n"},
-       {"Content-Length", "Content-Type"}, 0},
+      {{kPage}, "/echo", u"query=du ne#\u00E9", text, type,
+       {"GET /echo?query=du%20ne%23%E9 HTTP/1.1\r\n", ref, "Pragma: no-cache\r\n"}, {"Content-Length", "Content-Type"}, 0},
       // Error statuses come back like any other; the first Content-Type counts, trimmed.
       {{Reply("404 Not Found\r\nContent-Type:   text/x  \r\nContent-Type: c/d", "page")}, "/", u"", u"page", u"text/x"},
       {{Reply("500 Oops", "page")}, "/", u"", u"page", u""},
@@ -93,8 +95,6 @@ TEST(Loopback, RequestsGoOutAndResponsesComeBackAsTheFetchAsks) {
       seen = s.ReadRequest();
       s.Send(AtPort(c.replies[std::min<size_t>(s.connections, c.replies.size()) - 1], s.port));
     });
-    // Loopback listeners get ports from the upper range.
-    ASSERT_GT(server.port, 32767);
     const std::string url = AtPort(c.url[0] == '/' ? "http://127.0.0.1:PORT" + c.url : c.url, server.port);
     // Through the entry point that the program calls, with the desktop's proxy lookup.
     EXPECT_EQ(ModINET::FetchPage(FromCodePage(url), type, c.post, c.bufferSize, c.mode), c.text) << c.url;
@@ -105,25 +105,28 @@ TEST(Loopback, RequestsGoOutAndResponsesComeBackAsTheFetchAsks) {
   }
 }
 
-// The desktop setting names a port where nobody listens while http_proxy is
-// set, and the server after that; the request must reach the server both times.
-TEST(Loopback, ProxyComesFromHttpProxyBeforeTheDesktopSetting) {
+// For http, libcurl takes a proxy from the lower-case http_proxy alone; with
+// none named there, the desktop's setting is asked, on both request paths.
+// The proxy that must not be used never accepts a connection.
+TEST(Loopback, ProxyComesFromLowerCaseHttpProxyElseFromTheDesktop) {
   std::string seen, asked;
-  LoopbackServer server([&](LoopbackServer& s) {
-    if (!(seen = s.ReadRequest()).empty()) s.Send(kPage);
-  });
+  LoopbackServer server([&](LoopbackServer& s) { (seen = s.ReadRequest()).empty() || s.Send(kPage); }), nobody(nullptr);
+  const std::string proxy = server.Url(""), wrong = nobody.Url("");
   unsetenv("no_proxy");
-  setenv("http_proxy", server.Url("").c_str(), 1);
-  for (const bool fromEnvironment : {true, false}) {
-    ModINET::CurlFacility facility({}, [&](const std::string& url) {
-      asked = url;
-      return fromEnvironment ? "http://127.0.0.1:1" : server.Url("");
-    });
+  const std::tuple<std::string, std::u16string, int32_t, std::string> cases[] = {
+      {"http_proxy", u"", 1, "GET http://h.invalid/a?q=x "}, {"HTTP_PROXY", u"", 1, "GET http://h.invalid/a?q=x "},
+      {"http_proxy", u"q=1", 1, "POST http://h.invalid/a "}, {"HTTP_PROXY", u"q=a b", 0, "GET http://h.invalid/a?q=a%20b "}};
+  for (const auto& [variable, post, mode, line] : cases) {
+    const bool fromEnvironment = variable == "http_proxy";
+    setenv(variable.c_str(), (fromEnvironment ? proxy : wrong).c_str(), 1);
+    ModINET::CurlFacility facility({300ms, 2s, 5s},
+                                   [&](const std::string& url) { return asked = url, fromEnvironment ? wrong : proxy; });
     std::u16string type;
-    EXPECT_EQ(ModINET::FetchPage(facility, u"http://site.invalid/a.asp?q=x", type, u"", 1024, 1), u"<p>caf\u00E9</p>");
-    EXPECT_THAT(seen, ::testing::StartsWith("GET http://site.invalid/a.asp?q=x HTTP/1.1\r\n"));
-    EXPECT_EQ(asked, fromEnvironment ? "" : "http://site.invalid/a.asp?q=x");
-    unsetenv("http_proxy");
+    asked.clear();
+    EXPECT_EQ(ModINET::FetchPage(facility, u"http://h.invalid/a?q=x", type, post, 1024, mode), u"<p>caf\u00E9</p>") << line;
+    EXPECT_THAT(seen, ::testing::StartsWith(line + "HTTP/1.1\r\n"));
+    EXPECT_EQ(asked.empty(), fromEnvironment) << line;
+    unsetenv(variable.c_str());
   }
 }
 

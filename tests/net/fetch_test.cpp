@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "net/ModINET.h"
@@ -41,9 +42,7 @@ class FakeFacility : public ModINET::HttpFacility {
   Response response;
   std::string log;
 
-  bool Split(string_view url, ModINET::UrlParts& parts) override {
-    return Call("Split", url) && ModINET::SplitUrl(url, parts);
-  }
+  bool Split(string_view url, ModINET::UrlParts& parts) override { return Call("Split", url) && SplitUrl(url, parts); }
   Handle OpenRoot(string_view agent) override { return Call("OpenRoot", agent) ? 1 : 0; }
   Handle Connect(Handle root, string_view host, int32_t port, string_view user, string_view password,
                  ModINET::Service service) override {
@@ -173,7 +172,7 @@ TEST(SplitUrl, FillsEveryPartAsItStandsInTheUrl) {
       {"http://h.test:/p", "http|3|h.test|80|||/p|"},
       {"http://[::1]:8080/v6", "http|3|[::1]|8080|||/v6|"},
       {"http://user@h.test?q", "http|3|h.test|80|user|||?q"},
-      {"http://u:p@ss@h.test/a%20b?c%3Dd", "http|3|h.test|80|u|p@ss|/a%20b|?c%3Dd"},
+      {"http://u:p:s@ss@h.test/a%20b?c%3Dd", "http|3|h.test|80|u|p:s@ss|/a%20b|?c%3Dd"},
       {"news+x://h.test/", "news+x|-1|h.test|0|||/|"},
       {"file:///etc/hosts", "file|5||0|||/etc/hosts|"},
   };
@@ -183,6 +182,15 @@ TEST(SplitUrl, FillsEveryPartAsItStandsInTheUrl) {
         "ht tp://h.test/", "http://", "http:///path", "http://h.test:0/", "http://h.test:65536/",
         "http://h.test:99999999999/", "http://h.test:8o/", "http://h.test:-1/", "http://[::1/", "http://[::1]x/"})
     EXPECT_EQ(Parts(url), "fails") << url;
+  // Scheme, user, password and host take 254 bytes at most, path and extra
+  // 1023 with their "/" or "?": the longest of each, then one byte more.
+  const std::tuple<std::string, std::string, size_t> limits[] = {{"", "://h", 254},       {"http://", "@h", 254},
+                                                                 {"http://u:", "@h", 254}, {"http://", "", 254},
+                                                                 {"http://h/", "", 1022},  {"http://h/?", "", 1022}};
+  for (const auto& [before, after, longest] : limits) {
+    EXPECT_NE(Parts(before + std::string(longest, 'x') + after), "fails") << before << longest;
+    EXPECT_EQ(Parts(before + std::string(longest + 1, 'x') + after), "fails") << before << longest;
+  }
 }
 
 }  // namespace

@@ -4,33 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "results/ResultsPage.h"
 #include "text/ReplacePasses.h"
 #include "text/Text.h"
 
 namespace {
 
 using namespace quillmere::text;
-
-std::u16string InTurn(std::u16string_view text, const std::vector<Replacement>& passes) {
-  std::u16string current(text);
-  for (const Replacement& pass : passes) current = ReplaceAll(current, pass.find, pass.replacement);
-  return current;
-}
-
-// The link rewriting of the results builder, for a given base address.
-struct LinkPasses {
-  explicit LinkPasses(std::u16string base)
-      : download(base + u"download.asp?"),
-        category(base + u"directory.asp?mode=sub&"),
-        image(base + u"images/downloadlock.gif"),
-        passes{{u"download.asp?", download},
-               {u"search.asp?mode=torrentdetails&", download},
-               {u"directory.asp?mode=sub&", category},
-               {u"images/downloadlock.gif", image},
-               {u"amp;", u""}} {}
-  std::u16string download, category, image;
-  std::vector<Replacement> passes;
-};
 
 // Text made of pieces of the find texts and of markup, so that matches, near
 // matches and matches split across pieces are all common.
@@ -45,16 +25,19 @@ std::u16string RandomText(std::mt19937& rng, size_t pieces) {
   return text;
 }
 
+// The results builder's own link rewriting, for several base addresses.
 TEST(ReplaceInTurn, OneScanGivesWhatThePassesInTurnGive) {
   std::mt19937 rng(20261206);
   for (std::u16string base : {u"http://127.0.0.1:8642/", u"http://idx.test/", u""}) {
-    const LinkPasses links(base);
-    ASSERT_TRUE(CanReplaceInOneScan(links.passes)) << "the builder's passes must take the fast path";
-    for (int round = 0; round < 3000; ++round) {
-      const std::u16string text = RandomText(rng, round % 40);
-      ASSERT_EQ(ReplaceInTurn(text, links.passes), InTurn(text, links.passes)) << round;
-      const std::vector<Replacement> four(links.passes.begin(), links.passes.begin() + 4);
-      ASSERT_EQ(ReplaceInTurn(text, four), InTurn(text, four)) << round;
+    for (auto variant : {quillmere::results::Variant::MainWindow, quillmere::results::Variant::ResultsWindow}) {
+      const quillmere::results::LinkPasses links(base, variant);
+      ASSERT_TRUE(CanReplaceInOneScan(links.Passes())) << "the builder's passes must take the fast path";
+      for (int round = 0; round < 3000; ++round) {
+        const std::u16string text = RandomText(rng, round % 40);
+        std::u16string inTurn = text;
+        for (const Replacement& pass : links.Passes()) inTurn = ReplaceAll(inTurn, pass.find, pass.replacement);
+        ASSERT_EQ(ReplaceInTurn(text, links.Passes()), inTurn) << round;
+      }
     }
   }
 }
