@@ -7,6 +7,9 @@
 # to the desktop.
 #
 #   desktop_test.sh PROGRAM SITE NOTIFIER PORT [CASE...]
+# The case's folders are set in a subshell for the run of the script that
+# carries out the case.
+# shellcheck disable=SC2030,SC2031
 set -u
 if [ "${1:-}" != --case ]; then
   [ $# -ge 4 ] || { echo "usage: $0 PROGRAM SITE NOTIFIER PORT [CASE...]" >&2; exit 2; }
@@ -28,34 +31,37 @@ if [ "${1:-}" != --case ]; then
   for _ in $(seq 100); do serving && [ -s "$top/display" ] && break; sleep 0.1; done
   serving || { echo "FAIL: the stand-in site does not answer on port $PORT"; exit 1; }
   [ -s "$top/display" ] || { echo "FAIL: Xvfb did not start"; cat "$top/xvfb.log"; exit 1; }
-  export DISPLAY=:$(cat "$top/display") WEBKIT_DISABLE_COMPOSITING_MODE=1
+  DISPLAY=:$(cat "$top/display")
+  export DISPLAY WEBKIT_DISABLE_COMPOSITING_MODE=1
   passed=0 failed=0
   for name in "${cases[@]}"; do
-    if dbus-run-session -- timeout 90 "$0" --case $name; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+    if (
+      export D=$top/$name
+      export HOME=$D/home XDG_CONFIG_HOME=$D/config XDG_DATA_HOME=$D/data XDG_CACHE_HOME=$D/cache
+      export XDG_DOWNLOAD_DIR=$D/Downloads XDG_DATA_DIRS=$D/share
+      # The system's applications stay out of sight, so that only the test's
+      # recorder can take a torrent, and so do the system's bus services; the
+      # MIME database that tells a torrent stays in.
+      mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_CACHE_HOME" "$XDG_DATA_DIRS"
+      for dir in mime glib-2.0 icons; do ln -s /usr/share/$dir "$XDG_DATA_DIRS/$dir"; done
+      dbus-run-session -- timeout 90 "$0" --case "$name"
+    ); then passed=$((passed + 1)); else failed=$((failed + 1)); fi
   done
   echo "$passed passed, $failed failed"
   [ $failed -eq 0 ]
   exit
 fi
 
-# One case, on its own session bus.
+# One case, in the folders of D and on a session bus of its own.
 CASE=$2
-D=$(mktemp -d /tmp/quillmere-desktop.XXXXXX)
-export HOME=$D/home XDG_CONFIG_HOME=$D/config XDG_DATA_HOME=$D/data XDG_CACHE_HOME=$D/cache
-export XDG_DOWNLOAD_DIR=$D/Downloads GTK_A11Y=none
-# The system's applications stay out of sight, so that only the test's
-# recorder can take a torrent; the MIME database that tells one stays in.
-export XDG_DATA_DIRS=$D/share
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_CACHE_HOME" "$XDG_DATA_DIRS"
-for dir in mime glib-2.0 icons; do ln -s /usr/share/$dir "$XDG_DATA_DIRS/$dir"; done
 
 ours() {  # the program's processes on this case's desktop
   for p in $(pgrep -x quillmere); do tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qx "HOME=$HOME" && echo "$p"; done
 }
 cleanup() {
+  # shellcheck disable=SC2046
   kill $(ours) ${notifier:-} 2>/dev/null
   wait
-  rm -rf "$D"
 }
 trap cleanup EXIT
 trap 'exit 1' TERM INT
@@ -72,11 +78,17 @@ waitfor() {  # SECONDS COMMAND...: until COMMAND succeeds, at most SECONDS
 windows() { [ "$(xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l)" -eq "$2" ]; }
 ended() { [ ! -e "/proc/$1" ] || grep -qs '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
 exists() { [ -s "$1" ]; }
+shows() {  # WINDOW COLOUR: whether the window shows the colour; x, y: where it starts
+  local id
+  id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) && [ -n "$id" ] &&
+    import -window "$id" "$D/shot.png" 2>/dev/null &&
+    IFS=x+ read -r w _ x y < <(convert "$D/shot.png" -fill black +opaque "$2" -format '%@\n' info: 2>/dev/null) &&
+    [ "$w" -gt 0 ]
+}
 run_program() {
   "$PROGRAM" >>"$D/program.log" 2>&1 & program=$!
-  waitfor 20 windows '^Quillmere 4\.5$' 1 || fail "no main window"
-  # The start page loads after the window shows.
-  sleep 1.5
+  # Ready once the start page's field has the keyboard: its border turns blue.
+  waitfor 30 shows '^Quillmere 4\.5$' '#4AA3DF' || fail "no main window with a focused search field"
 }
 search() {  # QUERY: typed into the main window, and its results window found
   xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Quillmere 4\.5$')"
@@ -110,7 +122,6 @@ keys)
   xdotool key ctrl+q
   waitfor 10 ended $program || fail "Ctrl+Q left the program running"
   wait $program || fail "after Ctrl+Q the program exited with status $?"
-  windows '^Quillmere' 0 || fail "Ctrl+Q left windows open"
   ;;
 second-start)
   run_program
@@ -127,7 +138,7 @@ second-start)
   [ "$(ours)" = "$program" ] || fail "a second start left a second program: $(ours)"
   ;;
 torrent-opened | torrent-not-opened)
-  if [ $CASE = torrent-opened ]; then
+  if [ "$CASE" = torrent-opened ]; then
     printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s/handed"\n' "$D" >"$D/record"
     chmod +x "$D/record"
     printf '[Desktop Entry]\nType=Application\nName=Recorder\nExec=%s %%U\nMimeType=%s\n' "$D/record" \
@@ -138,22 +149,17 @@ torrent-opened | torrent-not-opened)
   run_program
   search ubuntu
   # The first row's download link is its padlock, the one gold on the page.
-  lock() {
-    import -window root "$D/screen.png" &&
-      IFS=x+ read -r w _ x y < <(convert "$D/screen.png" -fill black +opaque '#D4A017' -format '%@\n' info: 2>/dev/null) &&
-      [ "$w" -gt 0 ]
-  }
-  waitfor 10 lock || fail "no download link on the results page"
-  xdotool mousemove --sync $((x + 4)) $((y + 3)) click 1
+  waitfor 10 shows '^Quillmere: ubuntu$' '#D4A017' || fail "no download link on the results page"
+  xdotool mousemove --window "$results" --sync $((x + 4)) $((y + 3)) click 1
   waitfor 15 exists "$D/notices" || fail "no notification after the download"
   saved=$(ls "$XDG_DOWNLOAD_DIR"/*)
   [ "$(head -c 2 "$saved")" = d8 ] || fail "the saved file $saved is not a torrent"
   body=$(notice 3)
-  if [ $CASE = torrent-opened ]; then
+  if [ "$CASE" = torrent-opened ]; then
     [ "$(notice 2)" = "Torrent saved and opened" ] || fail "the notification is \"$(notice 2)\""
     [[ $body == *"${saved##*/}"* && $body == *"$XDG_DOWNLOAD_DIR"* ]] || fail "\"$body\" names not the file and its folder"
-    waitfor 10 exists "$D/handed" && [ "$(cat "$D/handed")" = "$saved" ] ||
-      fail "the torrent application was handed \"$(cat "$D/handed" 2>/dev/null)\", not $saved"
+    waitfor 10 exists "$D/handed" || fail "no application was handed the torrent"
+    [ "$(cat "$D/handed")" = "$saved" ] || fail "the torrent application was handed $(cat "$D/handed"), not $saved"
     # Clicking the notification opens the folder.
     gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
       --method org.freedesktop.Notifications.Invoke "$(notice 1)" default >/dev/null
