@@ -27,7 +27,10 @@ if [ "${1:-}" != --case ]; then
   serving() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
   serving && { echo "FAIL: port $PORT is already served, and the program is built for it"; exit 1; }
   "$site" --port "$PORT" --quiet & pids+=($!)
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$top/display" 2>"$top/xvfb.log" & pids+=($!)
+  # No key repeats: on a busy machine xdotool may hold a key long enough for
+  # Ctrl+W to close a second window.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ardelay 30000 3>"$top/display" 2>"$top/xvfb.log" &
+  pids+=($!)
   for _ in $(seq 100); do serving && [ -s "$top/display" ] && break; sleep 0.1; done
   serving || { echo "FAIL: the stand-in site does not answer on port $PORT"; exit 1; }
   [ -s "$top/display" ] || { echo "FAIL: Xvfb did not start"; cat "$top/xvfb.log"; exit 1; }
@@ -67,6 +70,8 @@ trap cleanup EXIT
 trap 'exit 1' TERM INT
 fail() {
   echo "FAIL $CASE: $*"
+  echo "-- windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+  echo "-- the program's processes: $(ours)"
   echo "-- notifications:"; cat "$D/notices" 2>/dev/null
   echo "-- program's output:"; tail -n 20 "$D/program.log" 2>/dev/null
   exit 1
