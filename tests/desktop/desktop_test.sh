@@ -41,11 +41,12 @@ if [ "${1:-}" != --case ]; then
     if (
       export D=$top/$name
       export HOME=$D/home XDG_CONFIG_HOME=$D/config XDG_DATA_HOME=$D/data XDG_CACHE_HOME=$D/cache
-      export XDG_DOWNLOAD_DIR=$D/Downloads XDG_DATA_DIRS=$D/share
+      export XDG_DOWNLOAD_DIR=$D/Downloads XDG_DATA_DIRS=$D/share XDG_RUNTIME_DIR=$D/runtime
       # The system's applications stay out of sight, so that only the test's
       # recorder can take a torrent, and so do the system's bus services; the
       # MIME database that tells a torrent stays in.
       mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_CACHE_HOME" "$XDG_DATA_DIRS"
+      mkdir -m 700 "$XDG_RUNTIME_DIR"
       for dir in mime glib-2.0 icons; do ln -s /usr/share/$dir "$XDG_DATA_DIRS/$dir"; done
       dbus-run-session -- timeout 90 "$0" --case "$name"
     ); then passed=$((passed + 1)); else failed=$((failed + 1)); fi
