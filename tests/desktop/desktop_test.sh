@@ -23,7 +23,7 @@ if [ "${1:-}" != --case ]; then
   top=$(mktemp -d /tmp/quillmere-desktop.XXXXXX)
   pids=()
   trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$top"' EXIT
-  trap 'exit 1' TERM INT
+  trap 'exit 1' TERM INT HUP PIPE
   serving() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
   serving && { echo "FAIL: port $PORT is already served, and the program is built for it"; exit 1; }
   "$site" --port "$PORT" --quiet & pids+=($!)
@@ -68,7 +68,7 @@ cleanup() {
   wait
 }
 trap cleanup EXIT
-trap 'exit 1' TERM INT
+trap 'exit 1' TERM INT HUP PIPE
 fail() {
   echo "FAIL $CASE: $*"
   echo "-- windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
