@@ -1,0 +1,180 @@
+#!/bin/bash
+# The built program as a user meets it on a desktop: its keys, a second start,
+# and the word it gives after a download. Real X input on Xvfb drives the real
+# binary against the stand-in site; each case runs on a session bus and in a
+# home and XDG folders of its own, where a notification service of the test's
+# own records what the program says and a recording application what it hands
+# to the desktop.
+#
+#   desktop_test.sh PROGRAM SITE NOTIFIER PORT [CASE...]
+# The case's folders are set in a subshell for the run of the script that
+# carries out the case.
+# shellcheck disable=SC2030,SC2031
+set -u
+if [ "${1:-}" != --case ]; then
+  [ $# -ge 4 ] || { echo "usage: $0 PROGRAM SITE NOTIFIER PORT [CASE...]" >&2; exit 2; }
+  export PROGRAM=$1 NOTIFIER=$3 PORT=$4
+  site=$2 cases=("${@:5}")
+  [ ${#cases[@]} -gt 0 ] || cases=(keys second-start torrent-opened torrent-not-opened)
+  for tool in Xvfb xdotool dbus-run-session gdbus import convert timeout pgrep; do
+    command -v $tool >/dev/null || { echo "FAIL: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
+  done
+  [ -f /usr/share/mime/mime.cache ] || { echo "FAIL: no MIME database in /usr/share/mime"; exit 1; }
+  top=$(mktemp -d /tmp/quillmere-desktop.XXXXXX)
+  pids=()
+  trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$top"' EXIT
+  trap 'exit 1' TERM INT HUP PIPE
+  serving() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
+  serving && { echo "FAIL: port $PORT is already served, and the program is built for it"; exit 1; }
+  "$site" --port "$PORT" --quiet & pids+=($!)
+  # No key repeats: on a busy machine xdotool may hold a key long enough for
+  # Ctrl+W to close a second window.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ardelay 30000 3>"$top/display" 2>"$top/xvfb.log" &
+  pids+=($!)
+  for _ in $(seq 100); do serving && [ -s "$top/display" ] && break; sleep 0.1; done
+  serving || { echo "FAIL: the stand-in site does not answer on port $PORT"; exit 1; }
+  [ -s "$top/display" ] || { echo "FAIL: Xvfb did not start"; cat "$top/xvfb.log"; exit 1; }
+  DISPLAY=:$(cat "$top/display")
+  export DISPLAY WEBKIT_DISABLE_COMPOSITING_MODE=1
+  passed=0 failed=0
+  for name in "${cases[@]}"; do
+    if (
+      export D=$top/$name
+      export HOME=$D/home XDG_CONFIG_HOME=$D/config XDG_DATA_HOME=$D/data XDG_CACHE_HOME=$D/cache
+      export XDG_DOWNLOAD_DIR=$D/Downloads XDG_DATA_DIRS=$D/share XDG_RUNTIME_DIR=$D/runtime
+      # The system's applications stay out of sight, so that only the test's
+      # recorder can take a torrent, and so do the system's bus services; the
+      # MIME database that tells a torrent stays in.
+      mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_CACHE_HOME" "$XDG_DATA_DIRS"
+      mkdir -m 700 "$XDG_RUNTIME_DIR"
+      for dir in mime glib-2.0 icons; do ln -s /usr/share/$dir "$XDG_DATA_DIRS/$dir"; done
+      dbus-run-session -- timeout 90 "$0" --case "$name"
+    ); then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+  done
+  echo "$passed passed, $failed failed"
+  [ $failed -eq 0 ]
+  exit
+fi
+
+# One case, in the folders of D and on a session bus of its own.
+CASE=$2
+
+ours() {  # the program's processes on this case's desktop
+  for p in $(pgrep -x quillmere); do tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qx "HOME=$HOME" && echo "$p"; done
+}
+cleanup() {
+  # shellcheck disable=SC2046
+  kill $(ours) ${notifier:-} 2>/dev/null
+  wait
+}
+trap cleanup EXIT
+trap 'exit 1' TERM INT HUP PIPE
+fail() {
+  echo "FAIL $CASE: $*"
+  echo "-- windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+  echo "-- the program's processes: $(ours)"
+  echo "-- notifications:"; cat "$D/notices" 2>/dev/null
+  echo "-- program's output:"; tail -n 20 "$D/program.log" 2>/dev/null
+  exit 1
+}
+waitfor() {  # SECONDS COMMAND...: until COMMAND succeeds, at most SECONDS
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do [ $SECONDS -lt $end ] || return 1; sleep 0.2; done
+}
+windows() { [ "$(xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l)" -eq "$2" ]; }
+ended() { [ ! -e "/proc/$1" ] || grep -qs '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
+exists() { [ -s "$1" ]; }
+shows() {  # WINDOW COLOUR: whether the window shows the colour; x, y: where it starts
+  local id
+  id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) && [ -n "$id" ] &&
+    import -window "$id" "$D/shot.png" 2>/dev/null &&
+    IFS=x+ read -r w _ x y < <(convert "$D/shot.png" -fill black +opaque "$2" -format '%@\n' info: 2>/dev/null) &&
+    [ "$w" -gt 0 ]
+}
+run_program() {
+  "$PROGRAM" >>"$D/program.log" 2>&1 & program=$!
+  # Ready once the start page's field has the keyboard: its border turns blue.
+  waitfor 30 shows '^Quillmere 4\.5$' '#4AA3DF' || fail "no main window with a focused search field"
+}
+search() {  # QUERY: typed into the main window, and its results window found
+  xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Quillmere 4\.5$')"
+  # The field keeps the last query: the new one replaces it.
+  xdotool key ctrl+a type --delay 20 "$1"
+  xdotool key Return
+  waitfor 15 windows "^Quillmere: $1\$" 1 || fail "no results window for $1"
+  results=$(xdotool search --onlyvisible --name "^Quillmere: $1\$")
+}
+second_start() {
+  local start=$SECONDS
+  timeout 20 "$PROGRAM" >>"$D/program.log" 2>&1 || fail "a second start exited with status $?"
+  [ $((SECONDS - start)) -le 5 ] || fail "a second start took $((SECONDS - start)) s"
+}
+notice() {  # the last notification's FIELD (1 id, 2 summary, 3 body, 4 actions)
+  tail -n 1 "$D/notices" | cut -f "$1"
+}
+
+"$NOTIFIER" "$D/notices" & notifier=$!
+waitfor 10 test -e "$D/notices" || fail "the notification service did not start"
+
+case $CASE in
+keys)
+  run_program
+  search ubuntu
+  xdotool windowfocus --sync "$results" key ctrl+w
+  waitfor 5 windows '^Quillmere: ubuntu$' 0 || fail "Ctrl+W left the focused results window open"
+  windows '^Quillmere 4\.5$' 1 || fail "Ctrl+W in a results window closed the main window"
+  search debian
+  search linux
+  xdotool key ctrl+q
+  waitfor 10 ended $program || fail "Ctrl+Q left the program running"
+  wait $program || fail "after Ctrl+Q the program exited with status $?"
+  ;;
+second-start)
+  run_program
+  second_start
+  sleep 1
+  windows '^Quillmere 4\.5$' 1 || fail "a second start opened a second main window"
+  [ "$(ours)" = "$program" ] || fail "a second start left a second program: $(ours)"
+  search ubuntu
+  xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Quillmere 4\.5$')" key ctrl+w
+  waitfor 5 windows '^Quillmere 4\.5$' 0 || fail "Ctrl+W left the focused main window open"
+  windows '^Quillmere: ubuntu$' 1 || fail "closing the main window closed the results window"
+  second_start
+  waitfor 10 windows '^Quillmere 4\.5$' 1 || fail "a second start with only a results window left opened no main window"
+  [ "$(ours)" = "$program" ] || fail "a second start left a second program: $(ours)"
+  ;;
+torrent-opened | torrent-not-opened)
+  if [ "$CASE" = torrent-opened ]; then
+    printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s/handed"\n' "$D" >"$D/record"
+    chmod +x "$D/record"
+    printf '[Desktop Entry]\nType=Application\nName=Recorder\nExec=%s %%U\nMimeType=%s\n' "$D/record" \
+      'application/x-bittorrent;x-scheme-handler/magnet;inode/directory;' >"$XDG_DATA_HOME/applications/recorder.desktop"
+    printf '[Default Applications]\n%s=recorder.desktop\n' application/x-bittorrent x-scheme-handler/magnet \
+      inode/directory >"$XDG_CONFIG_HOME/mimeapps.list"
+  fi
+  run_program
+  search ubuntu
+  # The first row's download link is its padlock, the one gold on the page.
+  waitfor 10 shows '^Quillmere: ubuntu$' '#D4A017' || fail "no download link on the results page"
+  xdotool mousemove --window "$results" --sync $((x + 4)) $((y + 3)) click 1
+  waitfor 15 exists "$D/notices" || fail "no notification after the download"
+  saved=$(ls "$XDG_DOWNLOAD_DIR"/*)
+  [ "$(head -c 2 "$saved")" = d8 ] || fail "the saved file $saved is not a torrent"
+  body=$(notice 3)
+  if [ "$CASE" = torrent-opened ]; then
+    [ "$(notice 2)" = "Torrent saved and opened" ] || fail "the notification is \"$(notice 2)\""
+    [[ $body == *"${saved##*/}"* && $body == *"$XDG_DOWNLOAD_DIR"* ]] || fail "\"$body\" names not the file and its folder"
+    waitfor 10 exists "$D/handed" || fail "no application was handed the torrent"
+    [ "$(cat "$D/handed")" = "$saved" ] || fail "the torrent application was handed $(cat "$D/handed"), not $saved"
+    # Clicking the notification opens the folder.
+    gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
+      --method org.freedesktop.Notifications.Invoke "$(notice 1)" default >/dev/null
+    waitfor 10 grep -qx "$XDG_DOWNLOAD_DIR" "$D/handed" || fail "the notification's action opened no folder"
+  else
+    [ "$(notice 2)" = "Torrent saved, but not opened" ] || fail "the notification is \"$(notice 2)\""
+    [[ $body == *"$saved"* ]] || fail "\"$body\" does not give the saved file $saved"
+    [[ ${body,,} == *"no application"* ]] || fail "\"$body\" does not say that no application is registered"
+  fi
+  ;;
+esac
+echo "ok $CASE"
