@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -367,8 +368,7 @@ void PrintRow(const Row& row) {
 }
 
 int Run(int rounds, int searches, int startupRuns, Ns gap) {
-  const size_t colon = std::string(kSiteHost).rfind(':');
-  const int port = colon == std::string::npos ? 80 : std::atoi(kSiteHost + colon + 1);
+  const int port = endurance::BuiltSitePort();
   if (std::string(kSiteHost).rfind("127.0.0.1", 0) != 0) {
     std::fprintf(stderr, "quillmere-e2e-bench: the program is built for %s, not for the stand-in site\n", kSiteHost);
     return 1;
@@ -471,6 +471,17 @@ int Run(int rounds, int searches, int startupRuns, Ns gap) {
 
 int main(int argc, char** argv) {
   setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
+  // Both programs start with empty caches and data folders of their own: a
+  // padlock kept from an earlier run would never be asked for.
+  char folder[] = "/tmp/quillmere-e2e-bench-XXXXXX";
+  if (!mkdtemp(folder)) return 1;
+  const std::filesystem::path home(folder);
+  setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+  setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+  struct Cleanup {
+    std::filesystem::path path;
+    ~Cleanup() { std::filesystem::remove_all(path); }
+  } cleanup{home};
   int rounds = 5, searches = 20, startupRuns = 7, gapMs = 1000;
   for (int i = 1; i < argc; i += 2) {
     const int value = i + 1 < argc ? std::atoi(argv[i + 1]) : 0;
