@@ -34,12 +34,22 @@ bool IsDownloadFailed(WebKitDownload* download) {
 // --- WebSession ---
 
 WebSession::WebSession(DesktopLauncher& launcher) : launcher_(launcher) {
+  UseClassicScrollbars();
   // Results views are related to this one, which never loads anything, so that
   // they share one web process whichever windows are open.
   seed_ = GRefPtr<WebKitWebView>::Ref(WEBKIT_WEB_VIEW(webkit_web_view_new()));
   Configure(seed_.get());
   networkSession_ = webkit_web_view_get_network_session(seed_.get());
   downloadStartedId_ = g_signal_connect(networkSession_, "download-started", G_CALLBACK(OnDownloadStarted), this);
+}
+
+void WebSession::UseClassicScrollbars() {
+  // Overlay scrollbars fade in and out in every page of a web process each
+  // time a view joins it, which redraws every open results window many times
+  // over for each new one. The results page asks for a scrollbar that is
+  // always there, which classic scrollbars are.
+  if (GtkSettings* settings = gtk_settings_get_default())
+    g_object_set(settings, "gtk-overlay-scrolling", FALSE, nullptr);
 }
 
 WebSession::~WebSession() {

@@ -42,6 +42,7 @@ class WebSession {
   static void OnDownloadFailed(WebKitDownload* download, GError*, gpointer);
   static void OnDownloadFinished(WebKitDownload* download, gpointer self);
   void Configure(WebKitWebView* view);
+  static void UseClassicScrollbars();
 
   DesktopLauncher& launcher_;
   GRefPtr<WebKitWebView> seed_;
