@@ -55,10 +55,21 @@ app::MainForm& Program::Start() {
   main_ = std::make_unique<app::MainForm>(std::move(parts), *this, fetcher_, text::FromUtf8(programFolder_));
   main_->Form_Load();
   main_->Form().Show();
+  MakeSpareAfterStartPage();
   return *main_;
 }
 
 std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
+  std::optional<ResultsParts> made = TakeSpare();
+  if (!made) made = MakeResultsParts();
+  auto form = std::make_shared<app::SearchForm>(std::move(made->parts), *this, fetcher_);
+  *made->self = form.get();
+  results_.push_back(form);
+  MakeNextSpare();
+  return form;
+}
+
+Program::ResultsParts Program::MakeResultsParts() {
   auto view = std::make_unique<WebViewAdapter>(session_, WebViewAdapter::Kind::Results);
   WebViewAdapter& viewRef = *view;
   // The form's address is known only once it exists; the closing callback
@@ -67,11 +78,8 @@ std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
   auto window = std::make_unique<WindowAdapter>(app_, kResultsStyle, GTK_WIDGET(view->Widget()),
                                                 [this, self] { Release(*self); });
   viewRef.SetHost(window->Host());
-  app::WindowParts parts{std::move(window), std::move(view)};
-  auto form = std::make_shared<app::SearchForm>(std::move(parts), *this, fetcher_);
-  *self = form.get();
-  results_.push_back(form);
-  return form;
+  WindowAdapter* windowRef = window.get();
+  return {app::WindowParts{std::move(window), std::move(view)}, windowRef, std::move(self)};
 }
 
 void Program::Release(const void* form) {

@@ -134,6 +134,11 @@ WebViewAdapter::~WebViewAdapter() {
 
 void WebViewAdapter::Navigate2(const std::u16string& target) {
   const std::string utf8 = text::ToUtf8(target);
+  // A view that is at "about:blank" already has nothing to load for it again;
+  // a spare results window is handed over in that state.
+  const bool blank = utf8 == "about:blank";
+  if (blank && blank_) return;
+  blank_ = blank;
   if (!utf8.empty() && utf8.front() == '/') {
     GCharPtr uri(g_filename_to_uri(utf8.c_str(), nullptr, nullptr));
     if (uri) webkit_web_view_load_uri(view_.get(), uri.get());
@@ -147,6 +152,7 @@ void WebViewAdapter::Open() { written_.clear(); }
 void WebViewAdapter::Write(std::u16string_view text) { written_ += text; }
 
 void WebViewAdapter::Close() {
+  blank_ = false;
   std::string utf8 = text::ToUtf8(written_);
   written_.clear();
   // The length goes with the bytes, so a U+0000 in the page does not end it.

@@ -100,6 +100,9 @@ class WebViewAdapter final : public app::BrowserView {
   // A new-window navigation that was let through and is being loaded here;
   // its second policy decision is not raised again.
   std::optional<std::string> reissuedUri_;
+  // Whether the view is at "about:blank", sent there by Navigate2, and has
+  // been sent nowhere else since.
+  bool blank_ = false;
 };
 
 }  // namespace quillmere::gtk

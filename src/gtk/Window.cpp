@@ -81,6 +81,11 @@ void WindowAdapter::SetCaption(const std::u16string& caption) {
 
 void WindowAdapter::Show() {
   if (closed_ || gtk_widget_get_visible(GTK_WIDGET(window_.get()))) return;
+  SetSize();
+  gtk_window_present(window_.get());
+}
+
+void WindowAdapter::SetSize() {
   if (!sized_) {
     sized_ = true;
     // GTK's default size covers the title bar and the frame that GTK draws
@@ -94,7 +99,12 @@ void WindowAdapter::Show() {
     gtk_window_set_default_size(window_.get(), style_.clientWidth + extents->width,
                                 style_.clientHeight + extents->height);
   }
-  gtk_window_present(window_.get());
+}
+
+void WindowAdapter::Realize() {
+  // The size comes first: a window keeps the size it was realised at.
+  SetSize();
+  gtk_widget_realize(view_);
 }
 
 WindowAdapter::Extents WindowAdapter::MeasureDecorations() {

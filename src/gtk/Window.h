@@ -39,6 +39,9 @@ class WindowAdapter final : public app::Window {
   float Width() const override;
   float Height() const override;
   void Close() override;
+  // Realises the window and its view at their final size, without showing
+  // them, so that showing them later costs less.
+  void Realize();
 
  private:
   static void OnHostSize(int width, int height, gpointer self);
@@ -50,6 +53,7 @@ class WindowAdapter final : public app::Window {
     int height;
   };
   Extents MeasureDecorations();
+  void SetSize();
 
 
   GRefPtr<GtkWindow> window_;
