@@ -8,7 +8,6 @@ namespace quillmere::e2e {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
 
 // A results page of the site's shape, whose only row names the address.
 std::u16string FakePage(const std::u16string& url) {
@@ -63,9 +62,10 @@ TEST_F(SpareWindowTest, SearchesTakeTheSpareAsItIsAndMakeDoWithoutOneWhenItIsNot
       },
       &seen, nullptr);
   Search(*program, "first");
-  // Straight after: the next spare is not made yet, and a window is made on
-  // the spot.
+  // Straight after, the next spare is not made yet, so as not to hold up the
+  // page being written: a window is made on the spot.
   ASSERT_TRUE(SpinUntil([&] { return program->ResultsWindows().size() == 1; }));
+  EXPECT_EQ(program->Spare(), nullptr);
   Search(*program, "second");
   ASSERT_TRUE(SpinUntil([&] { return program->ResultsWindows().size() == 2; }));
   ASSERT_TRUE(SpinUntil([&] { return program->Spare() != nullptr; }));
@@ -74,7 +74,6 @@ TEST_F(SpareWindowTest, SearchesTakeTheSpareAsItIsAndMakeDoWithoutOneWhenItIsNot
 
   const auto window = [&](size_t i) { return gtk::Program::WindowOf(program->ResultsWindows()[i]->Form()); };
   EXPECT_EQ(window(0), spare);
-  EXPECT_NE(window(1), spare);
   for (size_t i = 0; i < 3; ++i) {
     const std::string query[] = {"first", "second", "third"};
     WebKitWebView* view = ViewIn(window(i));
@@ -92,28 +91,32 @@ TEST_F(SpareWindowTest, ApplicationEndsWithTheLastWindowTheUserSees) {
   auto app = gtk::GRefPtr<GtkApplication>::Adopt(
       gtk_application_new("org.quillmere.SpareWindowTest", G_APPLICATION_NON_UNIQUE));
   struct State {
-    SpareWindowTest* test;
+    SpareWindowTest* test = nullptr;
     std::unique_ptr<gtk::Program> program;
+    gtk::GSourceId closing, deadline;
     bool timedOut = false;
-  } state{this, nullptr};
+  } state;
+  state.test = this;
   g_signal_connect(app.get(), "activate", G_CALLBACK(+[](GtkApplication* a, State* s) {
                      s->program = s->test->MakeProgram(a);
                      s->program->Start();
                      // Once the spare is there, the user closes the main window.
-                     g_timeout_add(50, +[](gpointer data) -> gboolean {
+                     s->closing = gtk::GSourceId(g_timeout_add(50, +[](gpointer data) -> gboolean {
                        auto* st = static_cast<State*>(data);
                        if (!st->program->Spare()) return G_SOURCE_CONTINUE;
+                       st->closing.forget();
                        gtk_window_close(gtk::Program::WindowOf(st->program->Main()->Form()));
                        return G_SOURCE_REMOVE;
-                     }, s);
+                     }, s));
                    }),
                    &state);
-  g_timeout_add_seconds(30, +[](gpointer data) -> gboolean {
+  state.deadline = gtk::GSourceId(g_timeout_add_seconds(30, +[](gpointer data) -> gboolean {
     auto* st = static_cast<State*>(data);
+    st->deadline.forget();
     st->timedOut = true;
     g_application_quit(g_application_get_default());
     return G_SOURCE_REMOVE;
-  }, &state);
+  }, &state));
   g_application_run(G_APPLICATION(app.get()), 0, nullptr);
   EXPECT_FALSE(state.timedOut);
   EXPECT_EQ(state.program->Spare(), nullptr);
