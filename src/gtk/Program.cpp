@@ -16,6 +16,9 @@ int Pixels(float twips) { return static_cast<int>(twips / app::kTwipsPerPixel + 
 
 const WindowStyle kMainStyle = {Pixels(app::kMainClientWidth), Pixels(app::kMainClientHeight), false};
 const WindowStyle kResultsStyle = {Pixels(app::kResultsClientWidth), Pixels(app::kResultsClientHeight), true};
+// A results window is shown once its page has begun to load, or after this
+// long when no page comes, as when the fetch fails.
+constexpr guint kResultsShowDelayMs = 50;
 
 }  // namespace
 
@@ -78,6 +81,7 @@ Program::ResultsParts Program::MakeResultsParts() {
   auto window = std::make_unique<WindowAdapter>(app_, kResultsStyle, GTK_WIDGET(view->Widget()),
                                                 [this, self] { Release(*self); });
   viewRef.SetHost(window->Host());
+  window->ShowWhenViewLoads(kResultsShowDelayMs);
   WindowAdapter* windowRef = window.get();
   return {app::WindowParts{std::move(window), std::move(view)}, windowRef, std::move(self)};
 }

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/Interfaces.h"
@@ -42,6 +43,9 @@ class WindowAdapter final : public app::Window {
   // Realises the window and its view at their final size, without showing
   // them, so that showing them later costs less.
   void Realize();
+  // From now on Show maps the window once its view has begun to load a page,
+  // or after `maxDelayMs` at the latest.
+  void ShowWhenViewLoads(guint maxDelayMs);
 
  private:
   static void OnHostSize(int width, int height, gpointer self);
@@ -54,6 +58,7 @@ class WindowAdapter final : public app::Window {
   };
   Extents MeasureDecorations();
   void SetSize();
+  void ShowPending();
 
 
   GRefPtr<GtkWindow> window_;
@@ -67,6 +72,10 @@ class WindowAdapter final : public app::Window {
   gulong closeRequestId_ = 0;
   bool sized_ = false;
   bool closed_ = false;
+  guint showDelayMs_ = 0;
+  bool showPending_ = false;
+  GSourceId deferredShow_;
+  std::optional<SignalConnection> viewLoadChanged_;
 };
 
 // Registers the program's icon and the look of its windows with GTK; call

@@ -2,6 +2,8 @@
 // "about:blank", then handed to the next search as if it were new.
 #include <gmock/gmock.h>
 
+#include <optional>
+
 #include "Harness.h"
 
 namespace quillmere::e2e {
@@ -18,9 +20,14 @@ class SpareWindowTest : public ::testing::Test {
  public:
   static void SetUpTestSuite() { gtk_init(); }
 
+  // Searches for "none" find nothing: the fetch fails.
   std::unique_ptr<gtk::Program> MakeProgram(GtkApplication* app) {
     return std::make_unique<gtk::Program>(
-        app, [](const std::u16string& url, auto&&...) { return FakePage(url); }, QUILLMERE_PROGRAM_FOLDER, launcher_);
+        app,
+        [](const std::u16string& url, auto&&...) {
+          return url.find(u"query=none") == std::u16string::npos ? FakePage(url) : u"";
+        },
+        QUILLMERE_PROGRAM_FOLDER, launcher_);
   }
   static WebKitWebView* ViewIn(GtkWindow* window) {
     GtkWidget* host = gtk_window_get_child(window);
@@ -61,6 +68,13 @@ TEST_F(SpareWindowTest, SearchesTakeTheSpareAsItIsAndMakeDoWithoutOneWhenItIsNot
         return TRUE;
       },
       &seen, nullptr);
+  // The window goes on the screen once its page has begun to load: shown
+  // earlier, its first frame would wait for a page not yet decided on.
+  std::optional<bool> loadingWhenShown;
+  g_signal_connect_swapped(spare, "map", G_CALLBACK(+[](std::optional<bool>* loading, GtkWindow* window) {
+                             *loading = webkit_web_view_is_loading(ViewIn(window));
+                           }),
+                           &loadingWhenShown);
   Search(*program, "first");
   // Straight after, the next spare is not made yet, so as not to hold up the
   // page being written: a window is made on the spot.
@@ -85,6 +99,13 @@ TEST_F(SpareWindowTest, SearchesTakeTheSpareAsItIsAndMakeDoWithoutOneWhenItIsNot
   }
   g_signal_remove_emission_hook(signal, hook);
   EXPECT_EQ(seen.navigations, 1);
+  EXPECT_EQ(loadingWhenShown, true);
+  g_signal_handlers_disconnect_by_data(spare, &loadingWhenShown);
+
+  // No page comes when the fetch fails: the window is shown all the same.
+  Search(*program, "none");
+  ASSERT_TRUE(SpinUntil([&] { return program->ResultsWindows().size() == 4; }));
+  EXPECT_TRUE(SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(window(3))); }, 2s));
 }
 
 TEST_F(SpareWindowTest, ApplicationEndsWithTheLastWindowTheUserSees) {
