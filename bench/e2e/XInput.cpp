@@ -105,4 +105,22 @@ void XInput::Close(unsigned long window) {
   XFlush(display_);
 }
 
+void XInput::WatchMaps() {
+  XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
+  XSync(display_, False);
+  Mapped(0);
+}
+
+bool XInput::Mapped(int pid) {
+  bool found = false;
+  while (XPending(display_)) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    if (event.type == MapNotify && !found && pid != 0 &&
+        CardinalProperty(display_, event.xmap.window, "_NET_WM_PID", -1) == pid)
+      found = true;
+  }
+  return found;
+}
+
 }  // namespace quillmere::bench

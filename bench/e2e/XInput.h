@@ -36,6 +36,12 @@ class XInput {
   void Type(const std::string& text);
   void Close(unsigned long window);
 
+  // From now on, notes top-level windows as the server maps them; Mapped
+  // reads what has been noted so far and answers whether a window of `pid`
+  // was among them.
+  void WatchMaps();
+  bool Mapped(int pid);
+
  private:
   _XDisplay* display_;
 };

@@ -54,9 +54,11 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--start") == 0) {
     auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new());
     g_signal_connect(view, "load-changed", G_CALLBACK(OnLoaded), nullptr);
-    char* uri = g_filename_to_uri(argv[2], nullptr, nullptr);
+    GFile* file = g_file_new_for_commandline_arg(argv[2]);
+    char* uri = g_file_get_uri(file);
     ShowInNewWindow(view, uri, 592, 196);
     g_free(uri);
+    g_object_unref(file);
   } else if (argc == 2 && std::strcmp(argv[1], "--windows") == 0) {
     auto* seed = WEBKIT_WEB_VIEW(g_object_ref_sink(webkit_web_view_new()));
     g_io_add_watch(g_io_channel_unix_new(0), static_cast<GIOCondition>(G_IO_IN | G_IO_HUP), OnLine, seed);
