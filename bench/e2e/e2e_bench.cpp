@@ -1,69 +1,74 @@
-// End-to-end benchmark of the program in a real WebKit under Xvfb, against the
-// stand-in site on loopback. Prints one table of medians:
-//   (a) start-up: a fresh process, timed from just before it is spawned to the
-//       start page loaded in the main window; the process starts the program
-//       as its main() does (a GtkApplication whose activation makes the
-//       Program and starts it).
-//   (b) search: from the start page's form submission to the written results
-//       page loaded in the new results window.
-//   (c) the same kind of view, in the same run, loading the site's own results
-//       page for the same query directly: in a new window created at the
-//       start of the timing, as the program opens one, and in a window that
-//       is already open, as a browser tab would be.
-//   (d) memory of the program's process and its WebKit processes (PSS) with
-//       the main window and 1, 5 and 20 results windows open, each run in a
-//       fresh process.
+// End-to-end benchmark: the program against a bare WebKitGTK program, side by
+// side in one run under Xvfb. Both run as processes of their own; this one
+// serves the stand-in site on the port the program is built for, notes when
+// each request reaches it, and gives the program real keyboard input.
 //
-//   quillmere-e2e-bench [--runs N] [--startup-runs N] [--memory-runs N]
-#include <gtk/gtk.h>
+// - search: from Return pressed in the main window to the results page's
+//   padlock image requested from the site. The bare program is given the
+//   site's results address for the same query and loads it into a new window
+//   whose view is related to one hidden view; timed from the address written
+//   to it to the same image requested. Searches are a gap apart (1 s), every
+//   window stays open, each process makes one search first that is not timed
+//   and closes its window. The 1st, 10th and 20th searches are reported.
+// - start-up: process spawned to the start page loaded; the bare program opens
+//   one window on the same file.
+// - memory: PSS of each process with its descendants (web, network and
+//   sandbox processes), with 1 and with the last results window open.
+//
+//   quillmere-e2e-bench [--rounds N] [--searches N] [--startup-runs N] [--gap-ms N]
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
-#include <webkit/webkit.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "Harness.h"
+#include "BuildConfig.h"
 #include "ProcessMemory.h"
 #include "SiteServer.h"
-#include "gtk/GObjectPtr.h"
-#include "gtk/Program.h"
-#include "net/ModINET.h"
-#include "text/CodePage.h"
+#include "XInput.h"
+
+extern char** environ;
 
 namespace {
 
 using namespace quillmere;
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-using e2e::Eval;
-using e2e::SpinFor;
-using e2e::SpinUntil;
-using e2e::WaitForPage;
+using Ns = long long;
 
 constexpr char kProgramFolder[] = QUILLMERE_BENCH_PROGRAM_FOLDER;
-constexpr char kSite[] = "http://127.0.0.1:8642/";
+constexpr char kBareProgram[] = QUILLMERE_BENCH_BARE_PROGRAM;
+constexpr char kSiteHost[] = QUILLMERE_SITE_HOST_LITERAL;
+constexpr char kMainCaption[] = "Quillmere " QUILLMERE_VERSION_SHORT;
+constexpr char kImagePath[] = "/images/downloadlock.gif";
 
-// Queries with results, of one to several pages, all letters: each letter-case
-// variant of one is another address (see Variant).
+// Queries with results; each search uses one in a letter-case variant of its
+// own, which the site answers alike, so that no address is ever seen twice.
 const std::vector<std::string> kQueries = {"blender", "debian",   "freebsd", "librivox", "musopen", "linux",
                                            "restored", "Lune",    "Nosferatu", "vorbis", "audiobook", "open",
                                            "netinst",  "desktop", "fedora",  "ubuntu"};
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-long long MonotonicNs() {
+Ns Now() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+  return static_cast<Ns>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+constexpr Ns kMs = 1000000;
+double Ms(Ns d) { return static_cast<double>(d) / kMs; }
+void SleepUntil(Ns at) {
+  for (Ns now = Now(); now < at; now = Now()) std::this_thread::sleep_for(std::chrono::nanoseconds(at - now));
 }
 
 double Median(std::vector<double> v) {
@@ -73,573 +78,403 @@ double Median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// The query as a unique address: the site matches words regardless of case,
-// so each letter-case variant finds the same torrents under an address that
-// no cache has seen.
 std::string Variant(const std::string& query, int k) {
   std::string out = query;
-  for (size_t i = 0; i < out.size(); ++i) {
-    if ((k >> (i % 8)) & 1) out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[i])));
-    else out[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(out[i])));
-  }
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<char>((k >> (i % 8)) & 1 ? std::toupper(static_cast<unsigned char>(out[i]))
+                                                  : std::tolower(static_cast<unsigned char>(out[i])));
   return out;
 }
 
-std::string SearchAddress(const std::string& query) { return std::string(kSite) + "search.asp?query=" + query + "&mode=search"; }
+std::string SearchAddress(const std::string& query) {
+  return std::string("http://") + kSiteHost + "/search.asp?query=" + query + "&mode=search";
+}
 
-// --- load watching ---
+// --- the site, every request noted with the moment it was read ---
 
-// Notes when a view has finished loading, at the moment WebKit says so. A
-// results window first loads "about:blank" as it is opened, and then the page
-// written into it, which is the load with a body; the title is no help, as it
-// may reach the view after the load has finished.
-struct LoadWatch {
-  bool writtenPage = false;
-  std::optional<Clock::time_point> finished;
-  bool failed = false;
-  // Every load event, for the breakdown.
-  std::vector<std::pair<WebKitLoadEvent, Clock::time_point>> events;
-
-  void Attach(WebKitWebView* view) {
-    g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, gpointer data) {
-                       auto* self = static_cast<LoadWatch*>(data);
-                       self->events.emplace_back(event, Clock::now());
-                       if (event != WEBKIT_LOAD_FINISHED || self->finished) return;
-                       if (self->writtenPage) {
-                         WebKitWebResource* resource = webkit_web_view_get_main_resource(v);
-                         WebKitURIResponse* response = resource ? webkit_web_resource_get_response(resource) : nullptr;
-                         if (!response || webkit_uri_response_get_content_length(response) <= 0) return;
-                       }
-                       self->finished = Clock::now();
-                     }),
-                     this);
-    g_signal_connect(view, "load-failed",
-                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError* error, gpointer data) {
-                       // A load replaced by the next one is cancelled, not failed.
-                       if (!g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
-                         static_cast<LoadWatch*>(data)->failed = true;
-                       return FALSE;
-                     }),
-                     this);
-  }
-  void Detach(WebKitWebView* view) { g_signal_handlers_disconnect_by_data(view, this); }
-};
-
-class NullLauncher final : public gtk::DesktopLauncher {
+class Site {
  public:
-  gtk::Handoff OpenTorrent(const std::string&) override { return {}; }
-  gtk::Handoff OpenUri(const std::string&) override { return {}; }
-  void Notify(const gtk::Notice&) override {}
-  void OpenFolder(const std::string&) override {}
-};
-
-// --- (a) start-up, in a child process ---
-
-int StartupChild(long long spawnedNs) {
-  const long long atMain = MonotonicNs();
-  // As the program's main() does.
-  g_set_prgname("quillmere");
-  g_set_application_name("Quillmere");
-  struct State {
-    gtk::GioLauncher launcher{nullptr};
-    std::unique_ptr<gtk::Program> program;
-    long long loadedNs = 0;
-    GtkApplication* app = nullptr;
-  } state;
-  auto app = gtk::GRefPtr<GtkApplication>::Adopt(
-      gtk_application_new("org.quillmere.Quillmere", G_APPLICATION_NON_UNIQUE));
-  state.app = app.get();
-  g_signal_connect(app.get(), "activate", G_CALLBACK(+[](GtkApplication* a, gpointer data) {
-                     auto* s = static_cast<State*>(data);
-                     app::PageFetcher fetch = [](const std::u16string& url, std::u16string& contentType,
-                                                 const std::u16string& postData, int32_t bufferSize, int32_t mode) {
-                       return ModINET::FetchPage(url, contentType, postData, bufferSize, mode);
-                     };
-                     s->program = std::make_unique<gtk::Program>(a, std::move(fetch), kProgramFolder, s->launcher);
-                     s->program->Start();
-                     WebKitWebView* view = gtk::Program::ViewOf(s->program->Main()->WB());
-                     g_signal_connect(view, "load-changed",
-                                      G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, gpointer d) {
-                                        auto* st = static_cast<State*>(d);
-                                        const char* uri = webkit_web_view_get_uri(v);
-                                        if (event != WEBKIT_LOAD_FINISHED || st->loadedNs || !uri ||
-                                            !g_str_has_suffix(uri, "/Data/index.dat"))
-                                          return;
-                                        st->loadedNs = MonotonicNs();
-                                        g_application_quit(G_APPLICATION(st->app));
-                                      }),
-                                      s);
-                   }),
-                   &state);
-  // The start page never loading would hang the benchmark; give up after a while.
-  g_timeout_add_seconds(60, +[](gpointer a) {
-    g_application_quit(G_APPLICATION(a));
-    return G_SOURCE_REMOVE;
-  }, app.get());
-  char name[] = "quillmere";
-  char* args[] = {name, nullptr};
-  g_application_run(G_APPLICATION(app.get()), 1, args);
-  state.program.reset();
-  if (!state.loadedNs) return 1;
-  std::printf("%.3f %.3f\n", (state.loadedNs - spawnedNs) / 1e6, (atMain - spawnedNs) / 1e6);
-  return 0;
-}
-
-// Runs this program again with `args`; its standard output, or nullopt when
-// it failed.
-std::optional<std::string> RunSelf(std::vector<std::string> args) {
-  args.insert(args.begin(), "/proc/self/exe");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  gtk::GCharPtr out;
-  int status = 0;
-  gtk::GErrorPtr error;
-  char* raw = nullptr;
-  const gboolean ok = g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &raw, nullptr,
-                                   &status, error.Out());
-  out = gtk::GCharPtr(raw);
-  if (!ok || !g_spawn_check_wait_status(status, nullptr)) return std::nullopt;
-  return std::string(out ? out.get() : "");
-}
-
-// --- (d) memory, in a child process ---
-
-// Runs one search from the start page and waits for its page.
-bool Search(gtk::Program& program, const std::string& query) {
-  WebKitWebView* main = gtk::Program::ViewOf(program.Main()->WB());
-  const size_t before = program.ResultsWindows().size();
-  Eval(main, "var q = document.querySelector('input[name=query]'); q.value = '" + query +
-                 "'; q.form.requestSubmit(); 'ok'");
-  if (!SpinUntil([&] { return program.ResultsWindows().size() == before + 1; })) return false;
-  return WaitForPage(gtk::Program::ViewOf(program.ResultsWindows().back()->WB2()),
-                     "document.title === 'Quillmere.' && document.body.innerText.indexOf('Torrent Name') >= 0");
-}
-
-int MemoryChild() {
-  endurance::SiteServer site;
-  if (!site.ok()) {
-    std::fprintf(stderr, "port 8642 is taken\n");
-    return 1;
-  }
-  NullLauncher launcher;
-  app::PageFetcher fetch = [](const std::u16string& url, std::u16string& contentType, const std::u16string& postData,
-                              int32_t bufferSize, int32_t mode) {
-    return ModINET::FetchPage(url, contentType, postData, bufferSize, mode);
+  struct Seen {
+    Ns at;
+    std::string path, query;
   };
-  auto program = std::make_unique<gtk::Program>(nullptr, fetch, kProgramFolder, launcher);
-  program->Start();
-  if (!WaitForPage(gtk::Program::ViewOf(program->Main()->WB()), "document.querySelector('input[name=query]')"))
-    return 1;
-  int searches = 0;
-  for (int target : {0, 1, 5, 20}) {
-    while (static_cast<int>(program->ResultsWindows().size()) < target) {
-      if (!Search(*program, Variant(kQueries[searches % kQueries.size()], searches / 16 + 1))) return 1;
-      ++searches;
-    }
-    SpinFor(3s);
-    const endurance::TreeMemory tree = endurance::MeasureTree(getpid());
-    std::printf("%d %ld %ld %zu %zu\n", target, tree.PssKib(), tree.RssKib(),
-                tree.PidsNamed("WebKitWebProces").size(), tree.processes.size());
-  }
-  program.reset();
-  SpinFor(100ms);
-  return 0;
-}
 
-// --- (b) and (c), in this process ---
+  explicit Site(int port) : server_(port, [this](httplib::Server& s) { Mount(s); }) {}
+  bool ok() const { return server_.ok(); }
 
-struct SearchTimes {
-  std::vector<double> search;       // (b)
-  std::vector<double> toHandler;    // submission to the program's fetch starting
-  std::vector<double> fetch;        // the fetch itself
-  std::vector<double> afterFetch;   // fetch done to the written page loaded
-  std::vector<double> toDecision;   // submission to the main view's navigation decision
-  std::vector<double> toWrittenStart;  // fetch done to the written page's load starting
-  std::vector<double> writtenLoad;  // the written page's load, started to finished
-  std::vector<double> blankLoads;   // loads of "about:blank" before the written page
-  std::vector<double> directStart;  // (c) new window: made to the load starting
-  std::vector<double> directLoad;   // (c) new window: the load, started to finished
-  std::vector<double> directNew;    // (c) in a new window
-  std::vector<double> directOpen;   // (c) in an open window
-};
-
-class SearchBench {
- public:
-  SearchBench() {
-    app::PageFetcher fetch = [this](const std::u16string& url, std::u16string& contentType,
-                                    const std::u16string& postData, int32_t bufferSize, int32_t mode) {
-      // The handler has just made the new window: watch its view from here.
-      fetchStart_ = Clock::now();
-      if (watch_ && !program_->ResultsWindows().empty())
-        watch_->Attach(gtk::Program::ViewOf(program_->ResultsWindows().back()->WB2()));
-      std::u16string page = ModINET::FetchPage(url, contentType, postData, bufferSize, mode);
-      fetchEnd_ = Clock::now();
-      return page;
-    };
-    program_ = std::make_unique<gtk::Program>(nullptr, fetch, kProgramFolder, launcher_);
-    program_->Start();
-    openWindow_ = NewDirectWindow();
-    // When the main view is asked to decide on the form's navigation; an
-    // emission hook runs whatever the handlers return.
-    hookSignal_ = g_signal_lookup("decide-policy", WEBKIT_TYPE_WEB_VIEW);
-    hook_ = g_signal_add_emission_hook(
-        hookSignal_, 0,
-        +[](GSignalInvocationHint*, guint, const GValue* values, gpointer data) -> gboolean {
-          auto* self = static_cast<SearchBench*>(data);
-          if (self->program_ && self->program_->Main() && g_value_get_object(&values[0]) == self->MainView())
-            self->decision_ = Clock::now();
-          return TRUE;
-        },
-        this, nullptr);
-  }
-  ~SearchBench() {
-    g_signal_remove_emission_hook(hookSignal_, hook_);
-    if (openWindow_) gtk_window_destroy(openWindow_);
-    program_.reset();
-    SpinFor(100ms);
+  // The first request for `path` read at `since` or later.
+  std::optional<Seen> First(const std::string& path, Ns since) {
+    std::lock_guard lock(mutex_);
+    for (const Seen& s : seen_)
+      if (s.at >= since && s.path == path) return s;
+    return std::nullopt;
   }
 
-  bool Ready() {
-    return WaitForPage(MainView(), "document.querySelector('input[name=query]')") &&
-           // The open window starts on a page of the site, as a browser tab on it would.
-           LoadDirect(openView_, std::string(kSite) + "index.asp").has_value();
+  std::optional<Seen> WaitFor(const std::string& path, Ns since, Ns timeout) {
+    for (const Ns end = Now() + timeout; Now() < end; std::this_thread::sleep_for(std::chrono::microseconds(500)))
+      if (auto s = First(path, since)) return s;
+    return std::nullopt;
   }
-
-  // (b): one search from the start page; the time to the written page.
-  std::optional<double> TimeSearch(const std::string& query) {
-    LoadWatch watch;
-    watch.writtenPage = true;
-    watch_ = &watch;
-    const size_t before = program_->ResultsWindows().size();
-    const std::string script =
-        "var q = document.querySelector('input[name=query]'); q.value = '" + query + "'; q.form.requestSubmit();";
-    const Clock::time_point start = Clock::now();
-    webkit_web_view_evaluate_javascript(MainView(), script.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
-    const bool done = SpinUntil([&] { return watch.finished.has_value() || watch.failed; }, 30s);
-    watch_ = nullptr;
-    std::optional<double> result;
-    if (done && watch.finished && program_->ResultsWindows().size() == before + 1) {
-      result = Ms(*watch.finished - start);
-      times_.toHandler.push_back(Ms(fetchStart_ - start));
-      times_.fetch.push_back(Ms(fetchEnd_ - fetchStart_));
-      times_.afterFetch.push_back(Ms(*watch.finished - fetchEnd_));
-      times_.toDecision.push_back(Ms(decision_ - start));
-      // The written page's load is the last one started.
-      std::optional<Clock::time_point> lastStart;
-      int blanks = -1;
-      for (const auto& [event, at] : watch.events) {
-        if (event == WEBKIT_LOAD_STARTED) {
-          lastStart = at;
-          ++blanks;
-        }
-      }
-      if (lastStart) {
-        times_.toWrittenStart.push_back(Ms(*lastStart - fetchEnd_));
-        times_.writtenLoad.push_back(Ms(*watch.finished - *lastStart));
-        times_.blankLoads.push_back(blanks);
-      }
-      WebKitWebView* view = gtk::Program::ViewOf(program_->ResultsWindows().back()->WB2());
-      watch.Detach(view);
-      lastWritten_ = Eval(view, "document.documentElement.outerHTML").value_or("");
-    }
-    CloseResultsWindows();
-    return result;
-  }
-
-  // (c): the site's own page for `query` in a new window of the same kind,
-  // made at the start of the timing as the program makes one.
-  std::optional<double> TimeDirectNew(const std::string& query) {
-    const Clock::time_point start = Clock::now();
-    auto view = program_->Session().NewResultsView();
-    GtkWidget* window = gtk_window_new();
-    gtk_window_set_title(GTK_WINDOW(window), "direct");
-    gtk_window_set_default_size(GTK_WINDOW(window), kViewWidth, kViewHeight);
-    gtk_window_set_child(GTK_WINDOW(window), GTK_WIDGET(view.get()));
-    gtk_window_present(GTK_WINDOW(window));
-    LoadWatch watch;
-    const auto finished = LoadDirect(view.get(), SearchAddress(query), &watch);
-    for (const auto& [event, at] : watch.events) {
-      if (event == WEBKIT_LOAD_STARTED && finished) {
-        times_.directStart.push_back(Ms(at - start));
-        times_.directLoad.push_back(Ms(*finished - at));
-        break;
-      }
-    }
-    gtk_window_destroy(GTK_WINDOW(window));
-    SpinFor(200ms);
-    if (!finished) return std::nullopt;
-    return Ms(*finished - start);
-  }
-
-  // For finding where (b)'s time goes: the main window's handler run straight
-  // from the main loop, not from inside the view's navigation decision.
-  std::optional<double> TimeHandlerDirect(const std::string& query) {
-    LoadWatch watch;
-    watch.writtenPage = true;
-    watch_ = &watch;
-    const Clock::time_point start = Clock::now();
-    bool cancel = false;
-    program_->Main()->WB_BeforeNavigate2(text::FromUtf8(SearchAddress(query)), cancel);
-    SpinUntil([&] { return watch.finished.has_value() || watch.failed; }, 30s);
-    watch_ = nullptr;
-    std::optional<double> result;
-    if (watch.finished) {
-      result = Ms(*watch.finished - start);
-      watch.Detach(gtk::Program::ViewOf(program_->ResultsWindows().back()->WB2()));
-    }
-    CloseResultsWindows();
-    return result;
-  }
-
-  // For finding where (b)'s time goes: the page that the program wrote last,
-  // loaded the way the program loads it into a new window of the same kind,
-  // after an "about:blank" navigation or without one.
-  std::optional<double> TimeWrittenPage(bool blankFirst) {
-    if (lastWritten_.empty()) return std::nullopt;
-    const Clock::time_point start = Clock::now();
-    auto view = program_->Session().NewResultsView();
-    GtkWidget* window = gtk_window_new();
-    gtk_window_set_default_size(GTK_WINDOW(window), kViewWidth, kViewHeight);
-    gtk_window_set_child(GTK_WINDOW(window), GTK_WIDGET(view.get()));
-    LoadWatch watch;
-    watch.writtenPage = true;
-    watch.Attach(view.get());
-    if (blankFirst) webkit_web_view_load_uri(view.get(), "about:blank");
-    gtk_window_present(GTK_WINDOW(window));
-    gtk::GBytesPtr bytes(g_bytes_new(lastWritten_.data(), lastWritten_.size()));
-    webkit_web_view_load_bytes(view.get(), bytes.get(), "text/html", "UTF-8", "about:blank");
-    SpinUntil([&] { return watch.finished.has_value() || watch.failed; }, 30s);
-    watch.Detach(view.get());
-    gtk_window_destroy(GTK_WINDOW(window));
-    SpinFor(200ms);
-    if (!watch.finished) return std::nullopt;
-    return Ms(*watch.finished - start);
-  }
-
-  // (c): the site's own page for `query` in the window that stays open.
-  std::optional<double> TimeDirectOpen(const std::string& query) {
-    const Clock::time_point start = Clock::now();
-    const auto finished = LoadDirect(openView_, SearchAddress(query));
-    SpinFor(200ms);
-    if (!finished) return std::nullopt;
-    return Ms(*finished - start);
-  }
-
-  SearchTimes& Times() { return times_; }
 
  private:
-  // The size of a results window's view: 10515 - 80 by 7200 - 320 twips.
-  static constexpr int kViewWidth = 696;
-  static constexpr int kViewHeight = 459;
-
-  WebKitWebView* MainView() { return gtk::Program::ViewOf(program_->Main()->WB()); }
-
-  GtkWindow* NewDirectWindow() {
-    auto view = program_->Session().NewResultsView();
-    openView_ = view.get();
-    GtkWidget* window = gtk_window_new();
-    gtk_window_set_title(GTK_WINDOW(window), "direct");
-    gtk_window_set_default_size(GTK_WINDOW(window), kViewWidth, kViewHeight);
-    gtk_window_set_child(GTK_WINDOW(window), GTK_WIDGET(view.get()));
-    gtk_window_present(GTK_WINDOW(window));
-    return GTK_WINDOW(window);
+  void Mount(httplib::Server& server) {
+    static const auto catalogue = *demosite::Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr);
+    demosite::MountSite(server, catalogue, "http://127.0.0.1/announce");
+    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+      std::lock_guard lock(mutex_);
+      seen_.push_back({Now(), req.path, req.get_param_value("query")});
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+    // Nothing is kept in a cache, the padlock least of all: every page asks
+    // the site for it again.
+    server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+      res.headers.erase("Cache-Control");
+      res.set_header("Cache-Control", "no-store");
+    });
   }
 
-  std::optional<Clock::time_point> LoadDirect(WebKitWebView* view, const std::string& address,
-                                              LoadWatch* seen = nullptr) {
-    LoadWatch own;
-    LoadWatch& watch = seen ? *seen : own;
-    watch.Attach(view);
-    webkit_web_view_load_uri(view, address.c_str());
-    SpinUntil([&] { return watch.finished.has_value() || watch.failed; }, 30s);
-    watch.Detach(view);
-    return watch.finished;
-  }
-
-  void CloseResultsWindows() {
-    const auto& open = program_->ResultsWindows();
-    while (!open.empty()) {
-      const size_t before = open.size();
-      gtk_window_close(gtk::Program::WindowOf(open.front()->Form()));
-      SpinUntil([&] { return open.size() < before; }, 10s);
-    }
-    SpinFor(200ms);
-  }
-
-  NullLauncher launcher_;
-  std::unique_ptr<gtk::Program> program_;
-  GtkWindow* openWindow_ = nullptr;
-  WebKitWebView* openView_ = nullptr;  // owned by openWindow_
-  LoadWatch* watch_ = nullptr;
-  Clock::time_point fetchStart_, fetchEnd_, decision_;
-  std::string lastWritten_;
-  guint hookSignal_ = 0;
-  gulong hook_ = 0;
-  SearchTimes times_;
+  std::mutex mutex_;
+  std::vector<Seen> seen_;
+  endurance::SiteServer server_;
 };
 
+// --- child processes ---
+
+struct Child {
+  pid_t pid = -1;
+  int in = -1;   // its standard input, when piped
+  int out = -1;  // its standard output, when piped
+
+  Child() = default;
+  Child(Child&& other) noexcept { *this = std::move(other); }
+  Child& operator=(Child&& other) noexcept {
+    std::swap(pid, other.pid);
+    std::swap(in, other.in);
+    std::swap(out, other.out);
+    return *this;
+  }
+
+  static Child Spawn(std::vector<std::string> args, bool pipeIn, bool pipeOut) {
+    Child child;
+    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (pipeIn && pipe2(inPipe, O_CLOEXEC) == 0) posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+    if (pipeOut && pipe2(outPipe, O_CLOEXEC) == 0) posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) child.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (inPipe[0] >= 0) close(inPipe[0]);
+    if (outPipe[1] >= 0) close(outPipe[1]);
+    child.in = inPipe[1];
+    child.out = outPipe[0];
+    return child;
+  }
+
+  // Its whole standard output, once it has ended; nullopt when it failed or
+  // took longer than `timeout`.
+  std::optional<std::string> Output(Ns timeout) {
+    std::string text;
+    char buffer[256];
+    for (const Ns end = Now() + timeout;;) {
+      pollfd p{out, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(std::max<Ns>(0, end - Now()) / kMs)) <= 0) return std::nullopt;
+      const ssize_t n = read(out, buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    pid = -1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    return text;
+  }
+
+  ~Child() {
+    if (in >= 0) close(in);
+    if (out >= 0) close(out);
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+// --- the two programs under test ---
+
+// One of the two, running: it is made ready, then asked to search.
+class Subject {
+ public:
+  virtual ~Subject() = default;
+  virtual bool Start(bench::XInput& x) = 0;
+  // Before the timing: what the user does before pressing Return.
+  virtual void Prepare(bench::XInput&, const std::string&) {}
+  // The timing starts just before this.
+  virtual void Go(bench::XInput& x, const std::string& query) = 0;
+  // Closes every results window, as the user would.
+  virtual void CloseResults(bench::XInput& x) = 0;
+  pid_t Pid() const { return child_.pid; }
+
+ protected:
+  Child child_;
+};
+
+class Program final : public Subject {
+ public:
+  bool Start(bench::XInput& x) override {
+    child_ = Child::Spawn({std::string(kProgramFolder) + "/quillmere"}, false, false);
+    for (const Ns end = Now() + 30000 * kMs; Now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+      for (const auto& w : x.Windows(Pid()))
+        if (w.title == kMainCaption) {
+          main_ = w.id;
+          return true;
+        }
+    return false;
+  }
+  // The main window takes the keyboard back from the results window that
+  // opened last; the field keeps the caret, and its old text is selected
+  // and typed over.
+  void Prepare(bench::XInput& x, const std::string& query) override {
+    x.Focus(main_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    x.Key("a", true);
+    x.Type(query);
+  }
+  void Go(bench::XInput& x, const std::string&) override { x.Key("Return"); }
+  void CloseResults(bench::XInput& x) override {
+    for (const auto& w : x.Windows(Pid()))
+      if (w.id != main_) x.Close(w.id);
+  }
+
+ private:
+  unsigned long main_ = 0;
+};
+
+class Bare final : public Subject {
+ public:
+  bool Start(bench::XInput&) override {
+    child_ = Child::Spawn({kBareProgram, "--windows"}, true, false);
+    return child_.pid > 0;
+  }
+  void Go(bench::XInput&, const std::string& query) override {
+    const std::string line = SearchAddress(query) + "\n";
+    if (write(child_.in, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::perror("write");
+  }
+  void CloseResults(bench::XInput& x) override {
+    for (const auto& w : x.Windows(Pid())) x.Close(w.id);
+  }
+};
+
+// --- one series of searches in a fresh process ---
+
+struct Search {
+  double total = 0;        // Go to the padlock requested
+  double toPage = 0;       // Go to the site's results page requested
+  double pageToImage = 0;  // that page requested to the padlock requested
+  double mapped = 0;       // Go to the results window on the screen
+};
+
+struct Series {
+  std::vector<std::optional<Search>> searches;
+  std::optional<double> pssFirst, pssLast;  // MiB, with 1 and with all results windows open
+  int failures = 0;
+};
+
+double PssMiB(pid_t pid) { return static_cast<double>(endurance::MeasureTree(pid).PssKib()) / 1024.0; }
+
+Series RunSeries(Site& site, bench::XInput& x, Subject& subject, int searches, Ns gap, int& variant) {
+  Series series;
+  if (!subject.Start(x)) {
+    series.failures = searches;
+    return series;
+  }
+  const auto query = [&] { ++variant; return Variant(kQueries[variant % kQueries.size()], variant / 16 + 1); };
+
+  // The first search warms both processes, the web process above all; it is
+  // tried again while the start page may still be loading.
+  bool warm = false;
+  for (int attempt = 0; attempt < 10 && !warm; ++attempt) {
+    const std::string q = query();
+    subject.Prepare(x, q);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const Ns start = Now();
+    subject.Go(x, q);
+    warm = site.WaitFor(kImagePath, start, 5000 * kMs).has_value();
+  }
+  if (!warm) {
+    series.failures = searches;
+    return series;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  subject.CloseResults(x);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+  Ns next = Now(), done = Now();
+  for (int i = 0; i < searches; ++i) {
+    const std::string q = query();
+    // The keys go in while the gap runs, well before Return.
+    const Ns at = std::max(next, done + 400 * kMs);
+    SleepUntil(at - 300 * kMs);
+    subject.Prepare(x, q);
+    SleepUntil(at);
+    x.Mapped(0);
+    const Ns start = Now();
+    subject.Go(x, q);
+    next = start + gap;
+    // The padlock asked of the site, and the results window on the screen.
+    std::optional<Site::Seen> image;
+    std::optional<Ns> mapped;
+    for (const Ns end = start + 20000 * kMs; (!image || !mapped) && Now() < end;) {
+      if (!image) image = site.First(kImagePath, start);
+      if (!mapped && x.Mapped(subject.Pid())) mapped = Now();
+      std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+    const auto page = site.First("/search.asp", start);
+    done = Now();
+    if (!image || !page || !mapped || page->query != q || page->at > image->at) {
+      ++series.failures;
+      series.searches.emplace_back();
+    } else {
+      series.searches.push_back(
+          Search{Ms(image->at - start), Ms(page->at - start), Ms(image->at - page->at), Ms(*mapped - start)});
+    }
+    if (i == 0 || i == searches - 1) {
+      std::this_thread::sleep_for(std::chrono::seconds(3));
+      (i == 0 ? series.pssFirst : series.pssLast) = PssMiB(subject.Pid());
+      next = Now() + 500 * kMs;
+    }
+  }
+  return series;
+}
+
+// --- start-up ---
+
+std::optional<double> TimeStartup(std::vector<std::string> args) {
+  const Ns spawned = Now();
+  Child child = Child::Spawn(std::move(args), false, true);
+  const auto out = child.Output(90000 * kMs);
+  long long loaded = 0;
+  if (!out || std::sscanf(out->c_str(), "%lld", &loaded) != 1) return std::nullopt;
+  return Ms(loaded - spawned);
+}
+
+// --- the table ---
+
 struct Row {
+  explicit Row(std::string w, const char* u = "ms") : what(std::move(w)), unit(u) {}
   std::string what;
-  std::vector<double> values;
-  std::string unit;
+  const char* unit;
+  std::vector<double> program, bare;
 };
 
 void PrintRow(const Row& row) {
-  if (row.values.empty()) {
-    std::printf("| %-58s | %10s | %8s | %8s | %4s |\n", row.what.c_str(), "failed", "", "", "0");
-    return;
-  }
-  const auto [lo, hi] = std::minmax_element(row.values.begin(), row.values.end());
-  std::printf("| %-58s | %7.1f %-2s | %8.1f | %8.1f | %4zu |\n", row.what.c_str(), Median(row.values),
-              row.unit.c_str(), *lo, *hi, row.values.size());
+  const double p = Median(row.program), b = Median(row.bare);
+  char ratio[16] = "";
+  if (!row.program.empty() && !row.bare.empty() && b > 0) std::snprintf(ratio, sizeof ratio, "%.2f", p / b);
+  std::printf("| %-56s | %8.1f %-3s | %8.1f %-3s | %6s | %3zu, %3zu |\n", row.what.c_str(), p, row.unit, b, row.unit,
+              ratio, row.program.size(), row.bare.size());
 }
 
-int Parent(int runs, int startupRuns, int memoryRuns) {
-  std::vector<Row> rows;
-  std::vector<std::string> notes;
+int Run(int rounds, int searches, int startupRuns, Ns gap) {
+  const int port = endurance::BuiltSitePort();
+  if (std::string(kSiteHost).rfind("127.0.0.1", 0) != 0) {
+    std::fprintf(stderr, "quillmere-e2e-bench: the program is built for %s, not for the stand-in site\n", kSiteHost);
+    return 1;
+  }
+  Site site(port);
+  if (!site.ok()) {
+    std::fprintf(stderr, "quillmere-e2e-bench: port %d is taken\n", port);
+    return 1;
+  }
+  bench::XInput x;
+  if (!x.ok()) {
+    std::fprintf(stderr, "quillmere-e2e-bench: no X display\n");
+    return 1;
+  }
+  x.WatchMaps();
   int failures = 0;
 
-  // (a)
-  std::vector<double> startup, toMain;
-  for (int i = 0; i < startupRuns + 1; ++i) {
-    const long long spawned = MonotonicNs();
-    const auto out = RunSelf({"--startup-child", std::to_string(spawned)});
-    double total = 0, main = 0;
-    if (!out || std::sscanf(out->c_str(), "%lf %lf", &total, &main) != 2) {
-      ++failures;
-      continue;
-    }
-    // The first start warms the page cache and fontconfig's; it is left out.
+  // Start-up, the two in turn; the first start of each warms the page
+  // cache and fontconfig's and is left out.
+  Row startup{"start-up: spawned to start page loaded"};
+  const std::string startPage = std::string(kProgramFolder) + "/Data/index.dat";
+  for (int i = 0; i <= startupRuns; ++i) {
+    const auto p = TimeStartup({std::string(kProgramFolder) + "/quillmere-startup-probe"});
+    const auto b = TimeStartup({kBareProgram, "--start", startPage});
+    failures += !p + !b;
     if (i == 0) continue;
-    startup.push_back(total);
-    toMain.push_back(main);
-  }
-  rows.push_back({"(a) start-up: process spawned to start page loaded", startup, "ms"});
-  rows.push_back({"    of which: spawned to main()", toMain, "ms"});
-
-  // (d)
-  std::vector<double> mem[4], rssMem[4], perWindow, perWindow5, firstWindow;
-  size_t webProcesses[4] = {0, 0, 0, 0};
-  for (int i = 0; i < memoryRuns; ++i) {
-    const auto out = RunSelf({"--memory-child"});
-    if (!out) {
-      ++failures;
-      continue;
-    }
-    std::istringstream in(*out);
-    long pss[4] = {0, 0, 0, 0};
-    int index = 0, count = 0;
-    long p = 0, r = 0;
-    size_t web = 0, procs = 0;
-    while (index < 4 && in >> count >> p >> r >> web >> procs) {
-      pss[index] = p;
-      mem[index].push_back(p / 1024.0);
-      rssMem[index].push_back(r / 1024.0);
-      webProcesses[index] = web;
-      ++index;
-    }
-    if (index != 4) {
-      ++failures;
-      continue;
-    }
-    firstWindow.push_back((pss[1] - pss[0]) / 1024.0);
-    perWindow5.push_back((pss[2] - pss[1]) / 1024.0 / 4);
-    perWindow.push_back((pss[3] - pss[1]) / 1024.0 / 19);
-  }
-  const char* counts[] = {"main window only", "main + 1 results window", "main + 5 results windows",
-                          "main + 20 results windows"};
-  for (int k = 0; k < 4; ++k) {
-    rows.push_back({std::string("(d) memory, PSS: ") + counts[k], mem[k], "MiB"});
-  }
-  rows.push_back({"(d) first results window (1 - 0)", firstWindow, "MiB"});
-  rows.push_back({"(d) each further results window ((5 - 1) / 4)", perWindow5, "MiB"});
-  rows.push_back({"(d) each further results window ((20 - 1) / 19)", perWindow, "MiB"});
-  notes.push_back("web processes with 0/1/5/20 results windows open: " + std::to_string(webProcesses[0]) + "/" +
-                  std::to_string(webProcesses[1]) + "/" + std::to_string(webProcesses[2]) + "/" +
-                  std::to_string(webProcesses[3]));
-  {
-    char line[160];
-    std::snprintf(line, sizeof line, "RSS summed over the same processes (counts shared pages once per process): "
-                  "%.1f / %.1f / %.1f / %.1f MiB", Median(rssMem[0]), Median(rssMem[1]), Median(rssMem[2]),
-                  Median(rssMem[3]));
-    notes.push_back(line);
+    if (p) startup.program.push_back(*p);
+    if (b) startup.bare.push_back(*b);
   }
 
-  // (b) and (c)
-  {
-    endurance::SiteServer site;
-    if (!site.ok()) {
-      std::fprintf(stderr, "quillmere-e2e-bench: port 8642 is taken\n");
-      return 1;
+  // Searches: in each round a series in each program, which goes first
+  // alternating from round to round.
+  const std::vector<int> reported = {1, 10, 20};
+  std::vector<Row> searchRows;
+  for (int n : reported)
+    if (n <= searches)
+      searchRows.push_back(Row{"search, " + std::to_string(n) + (n == 1 ? "st" : "th") + " (" + std::to_string(n) +
+                            " results window" + (n == 1 ? "" : "s") + " open)"});
+  Row all{"search, all " + std::to_string(searches)};
+  Row toPage{"    of which: Return to the site's page requested"};
+  Row pageToImage{"    of which: the page requested to the padlock requested"};
+  Row mapped{"    Return to the results window on the screen"};
+  Row growth{"growth: last search / first, per round", "x"};
+  Row pss1{"memory (PSS): main window + 1 results window", "MiB"};
+  Row pssN{"memory (PSS): main window + " + std::to_string(searches) + " results windows", "MiB"};
+  Row perWindow{"memory: each further results window", "MiB"};
+  int variant = 0;
+  for (int round = 0; round < rounds; ++round) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool isProgram = (turn + round) % 2 == 0;
+      std::unique_ptr<Subject> subject;
+      if (isProgram) subject = std::make_unique<Program>();
+      else subject = std::make_unique<Bare>();
+      const Series s = RunSeries(site, x, *subject, searches, gap, variant);
+      subject.reset();
+      failures += s.failures;
+      auto side = [&](Row& row) -> std::vector<double>& { return isProgram ? row.program : row.bare; };
+      size_t k = 0;
+      for (int n : reported)
+        if (n <= searches && static_cast<size_t>(n) <= s.searches.size() && s.searches[n - 1])
+          side(searchRows[k++]).push_back(s.searches[n - 1]->total);
+        else if (n <= searches)
+          ++k;
+      for (const auto& one : s.searches) {
+        if (!one) continue;
+        side(all).push_back(one->total);
+        side(toPage).push_back(one->toPage);
+        side(pageToImage).push_back(one->pageToImage);
+        side(mapped).push_back(one->mapped);
+      }
+      if (!s.searches.empty() && s.searches.front() && s.searches.back())
+        side(growth).push_back(s.searches.back()->total / s.searches.front()->total);
+      if (s.pssFirst && s.pssLast) {
+        side(pss1).push_back(*s.pssFirst);
+        side(pssN).push_back(*s.pssLast);
+        if (searches > 1) side(perWindow).push_back((*s.pssLast - *s.pssFirst) / (searches - 1));
+      }
+      std::this_thread::sleep_for(std::chrono::seconds(1));
     }
-    SearchBench bench;
-    if (!bench.Ready()) {
-      std::fprintf(stderr, "quillmere-e2e-bench: the start page did not load\n");
-      return 1;
-    }
-    std::vector<double> search, directNew, directOpen, writtenAlone, writtenAfterBlank, handlerDirect;
-    constexpr int kWarmUp = 2;
-    for (int i = 0; i < runs + kWarmUp; ++i) {
-      const std::string& query = kQueries[i % kQueries.size()];
-      // Three variants of one query: three addresses, none cached, one set of results.
-      const int variant = 3 * (i / static_cast<int>(kQueries.size()));
-      const auto b = bench.TimeSearch(Variant(query, variant));
-      const auto c = bench.TimeDirectNew(Variant(query, variant + 1));
-      const auto c2 = bench.TimeDirectOpen(Variant(query, variant + 2));
-      if (!b || !c || !c2) ++failures;
-      if (i < kWarmUp) continue;
-      if (b) search.push_back(*b);
-      if (c) directNew.push_back(*c);
-      if (c2) directOpen.push_back(*c2);
-      if (const auto w = bench.TimeWrittenPage(false)) writtenAlone.push_back(*w);
-      if (const auto w = bench.TimeWrittenPage(true)) writtenAfterBlank.push_back(*w);
-      if (const auto w = bench.TimeHandlerDirect(Variant(query, variant + 3))) handlerDirect.push_back(*w);
-    }
-    SearchTimes& t = bench.Times();
-    // The warm-up rounds' parts are dropped as well.
-    auto drop = [&](std::vector<double>& v) { v.erase(v.begin(), v.begin() + std::min<size_t>(kWarmUp, v.size())); };
-    drop(t.toHandler);
-    drop(t.fetch);
-    drop(t.afterFetch);
-    drop(t.toDecision);
-    drop(t.toWrittenStart);
-    drop(t.writtenLoad);
-    drop(t.blankLoads);
-    drop(t.directStart);
-    drop(t.directLoad);
-    rows.push_back({"(b) search: submission to results page loaded", search, "ms"});
-    rows.push_back({"    submission to the navigation decision", t.toDecision, "ms"});
-    rows.push_back({"    submission to the program's fetch", t.toHandler, "ms"});
-    rows.push_back({"    the fetch (libcurl, loopback)", t.fetch, "ms"});
-    rows.push_back({"    fetch done to the written page loaded", t.afterFetch, "ms"});
-    rows.push_back({"    fetch done to the written page's load started", t.toWrittenStart, "ms"});
-    rows.push_back({"    the written page's load, started to finished", t.writtenLoad, "ms"});
-    rows.push_back({"    about:blank loads before it", t.blankLoads, ""});
-    rows.push_back({"(c) site's page directly, new window of the same kind", directNew, "ms"});
-    rows.push_back({"    window made to the load started", t.directStart, "ms"});
-    rows.push_back({"    the load, started to finished", t.directLoad, "ms"});
-    rows.push_back({"(c) site's page directly, window already open", directOpen, "ms"});
-    rows.push_back({"diagnostic: main window's handler run from the main loop", handlerDirect, "ms"});
-    rows.push_back({"diagnostic: written page into a plain new window", writtenAlone, "ms"});
-    rows.push_back({"diagnostic: the same, after about:blank", writtenAfterBlank, "ms"});
-    const double b = Median(search), cNew = Median(directNew), cOpen = Median(directOpen);
-    char line[200];
-    std::snprintf(line, sizeof line, "(b)/(c): %.2f against a new window, %.2f against an open window (goal: 1.1 or less)",
-                  b / cNew, b / cOpen);
-    notes.push_back(line);
   }
 
-  std::printf("\n| %-58s | %10s | %8s | %8s | %4s |\n", "measure", "median", "min", "max", "runs");
-  std::printf("|%s|%s|%s|%s|%s|\n", std::string(60, '-').c_str(), std::string(12, '-').c_str(),
-              std::string(10, '-').c_str(), std::string(10, '-').c_str(), std::string(6, '-').c_str());
-  for (const Row& row : rows) PrintRow(row);
-  std::printf("\n");
-  const double per = Median(perWindow);
-  char goal[160];
-  std::snprintf(goal, sizeof goal, "memory per further results window: %.1f MiB (goal: 50 MiB or less)", per);
-  notes.push_back(goal);
-  for (const std::string& n : notes) std::printf("%s\n", n.c_str());
+  std::printf("\nSearches %.0f ms apart, windows left open; %d rounds, each a fresh process per program.\n\n",
+              Ms(gap), rounds);
+  std::printf("| %-56s | %12s | %12s | %6s | %8s |\n", "measure (medians)", "Quillmere", "bare WebKit", "ratio", "runs");
+  std::printf("|%s|%s|%s|%s|%s|\n", std::string(58, '-').c_str(), std::string(14, '-').c_str(),
+              std::string(14, '-').c_str(), std::string(8, '-').c_str(), std::string(10, '-').c_str());
+  for (const Row& row : searchRows) PrintRow(row);
+  for (const Row* row : {&all, &toPage, &pageToImage, &mapped, &growth, &startup, &pss1, &pssN, &perWindow}) PrintRow(*row);
+
+  const double searchRatio = Median(all.program) / std::max(1e-9, Median(all.bare));
+  const double startupRatio = Median(startup.program) / std::max(1e-9, Median(startup.bare));
+  std::printf("\nsearch: %.2f x the bare program (goal 1.0 or less, stretch 0.5)\n", searchRatio);
+  std::printf("growth, last search / first: %.2f against the bare program's %.2f\n", Median(growth.program),
+              Median(growth.bare));
+  std::printf("start-up: %.2f x the bare program (goal 1.0 or less)\n", startupRatio);
+  std::printf("memory per further results window: %.1f MiB (goal 30 or less)\n", Median(perWindow.program));
   std::fflush(stdout);
   if (failures) std::fprintf(stderr, "quillmere-e2e-bench: %d runs failed\n", failures);
   return failures ? 1 : 0;
@@ -649,19 +484,30 @@ int Parent(int runs, int startupRuns, int memoryRuns) {
 
 int main(int argc, char** argv) {
   setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
-  if (argc == 3 && std::strcmp(argv[1], "--startup-child") == 0) return StartupChild(std::atoll(argv[2]));
-  gtk_init();
-  if (argc == 2 && std::strcmp(argv[1], "--memory-child") == 0) return MemoryChild();
-  int runs = 15, startupRuns = 7, memoryRuns = 3;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const int value = std::atoi(argv[i + 1]);
-    if (value <= 0) {
-      std::fprintf(stderr, "usage: %s [--runs N] [--startup-runs N] [--memory-runs N]\n", argv[0]);
+  // Both programs start with empty caches and data folders of their own: a
+  // padlock kept from an earlier run would never be asked for.
+  char folder[] = "/tmp/quillmere-e2e-bench-XXXXXX";
+  if (!mkdtemp(folder)) return 1;
+  const std::filesystem::path home(folder);
+  setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+  setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+  struct Cleanup {
+    std::filesystem::path path;
+    ~Cleanup() { std::filesystem::remove_all(path); }
+  } cleanup{home};
+  int rounds = 5, searches = 20, startupRuns = 7, gapMs = 1000;
+  for (int i = 1; i < argc; i += 2) {
+    const int value = i + 1 < argc ? std::atoi(argv[i + 1]) : 0;
+    int* target = std::strcmp(argv[i], "--rounds") == 0         ? &rounds
+                  : std::strcmp(argv[i], "--searches") == 0     ? &searches
+                  : std::strcmp(argv[i], "--startup-runs") == 0 ? &startupRuns
+                  : std::strcmp(argv[i], "--gap-ms") == 0       ? &gapMs
+                                                                : nullptr;
+    if (!target || value <= 0) {
+      std::fprintf(stderr, "usage: %s [--rounds N] [--searches N] [--startup-runs N] [--gap-ms N]\n", argv[0]);
       return 2;
     }
-    if (std::strcmp(argv[i], "--runs") == 0) runs = value;
-    else if (std::strcmp(argv[i], "--startup-runs") == 0) startupRuns = value;
-    else if (std::strcmp(argv[i], "--memory-runs") == 0) memoryRuns = value;
+    *target = value;
   }
-  return Parent(runs, startupRuns, memoryRuns);
+  return Run(rounds, searches, startupRuns, gapMs * kMs);
 }

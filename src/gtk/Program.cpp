@@ -16,6 +16,9 @@ int Pixels(float twips) { return static_cast<int>(twips / app::kTwipsPerPixel + 
 
 const WindowStyle kMainStyle = {Pixels(app::kMainClientWidth), Pixels(app::kMainClientHeight), false};
 const WindowStyle kResultsStyle = {Pixels(app::kResultsClientWidth), Pixels(app::kResultsClientHeight), true};
+// A results window is shown once its page has begun to load, or after this
+// long when no page comes, as when the fetch fails.
+constexpr guint kResultsShowDelayMs = 50;
 
 }  // namespace
 
@@ -57,10 +60,21 @@ app::MainForm& Program::Start() {
   main_ = std::make_unique<app::MainForm>(std::move(parts), *this, fetcher_, text::FromUtf8(programFolder_));
   main_->Form_Load();
   main_->Form().Show();
+  MakeSpareAfterStartPage();
   return *main_;
 }
 
 std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
+  std::optional<ResultsParts> made = TakeSpare();
+  if (!made) made = MakeResultsParts();
+  auto form = std::make_shared<app::SearchForm>(std::move(made->parts), *this, fetcher_);
+  *made->self = form.get();
+  results_.push_back(form);
+  MakeNextSpare();
+  return form;
+}
+
+Program::ResultsParts Program::MakeResultsParts() {
   auto view = std::make_unique<WebViewAdapter>(session_, WebViewAdapter::Kind::Results);
   WebViewAdapter& viewRef = *view;
   // The form's address is known only once it exists; the closing callback
@@ -69,11 +83,9 @@ std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
   auto window = std::make_unique<WindowAdapter>(app_, kResultsStyle, GTK_WIDGET(view->Widget()),
                                                 [this, self] { Release(*self); });
   viewRef.SetHost(window->Host());
-  app::WindowParts parts{std::move(window), std::move(view)};
-  auto form = std::make_shared<app::SearchForm>(std::move(parts), *this, fetcher_);
-  *self = form.get();
-  results_.push_back(form);
-  return form;
+  window->ShowWhenViewLoads(kResultsShowDelayMs);
+  WindowAdapter* windowRef = window.get();
+  return {app::WindowParts{std::move(window), std::move(view)}, windowRef, std::move(self)};
 }
 
 void Program::PresentMain() {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,9 @@ class Program final : public app::ResultsWindowFactory {
   const std::vector<std::shared_ptr<app::SearchForm>>& ResultsWindows() const { return results_; }
   size_t OpenWindowCount() const { return (main_ ? 1 : 0) + results_.size(); }
   WebSession& Session() { return session_; }
+  // The hidden results window that the next new results window will be; null
+  // while none is ready.
+  GtkWindow* Spare() const { return spare_ ? spare_->window->Widget() : nullptr; }
   static WebKitWebView* ViewOf(app::BrowserView& view);
   static GtkWindow* WindowOf(app::Window& window);
 
@@ -58,6 +62,22 @@ class Program final : public app::ResultsWindowFactory {
   // While a fetch runs, the windows take no input but Escape and closing.
   void OnFetchRunning(bool running);
   std::vector<app::Window*> Windows();
+
+  // A results window's parts before they become a form; its closing callback
+  // learns the form's address through `self`.
+  struct ResultsParts {
+    app::WindowParts parts;
+    WindowAdapter* window;
+    std::shared_ptr<const void*> self;
+  };
+  ResultsParts MakeResultsParts();
+  // The spare results window, made ahead of time (SpareWindow.cpp).
+  void MakeSpareAfterStartPage();
+  void MakeNextSpare();
+  void MakeSpareLater(guint delayMs);
+  static gboolean MakeSpare(gpointer self);
+  std::optional<ResultsParts> TakeSpare();
+  void DropSpare();
 
   GtkApplication* app_;
   app::PageFetcher fetcher_;
@@ -71,6 +91,12 @@ class Program final : public app::ResultsWindowFactory {
   std::vector<const void*> closed_;
   GSourceId releaseSource_;
   std::function<void()> onLastWindowClosed_;
+  // A hidden results window, realised and already at "about:blank" in the
+  // results' web process, which the next search or followed link is given.
+  std::optional<ResultsParts> spare_;
+  GSourceId spareSource_;
+  std::optional<SignalConnection> startPageLoaded_;
+  std::optional<SignalConnection> windowRemoved_;
 };
 
 // The folder that holds the running program file, from /proc/self/exe.

@@ -49,6 +49,7 @@ WebSession::WebSession(DesktopLauncher& launcher) : launcher_(launcher) {
   resultsContext_ = GRefPtr<WebKitWebContext>::Adopt(
       WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", memory, nullptr)));
   webkit_memory_pressure_settings_free(memory);
+  UseClassicScrollbars();
   // Results views are related to this one, which never loads anything, so that
   // they share one web process whichever windows are open.
   seed_ = GRefPtr<WebKitWebView>::Ref(WEBKIT_WEB_VIEW(g_object_new(
@@ -57,6 +58,15 @@ WebSession::WebSession(DesktopLauncher& launcher) : launcher_(launcher) {
   Configure(seed_.get());
   networkSession_ = webkit_web_view_get_network_session(seed_.get());
   downloadStartedId_ = g_signal_connect(networkSession_, "download-started", G_CALLBACK(OnDownloadStarted), this);
+}
+
+void WebSession::UseClassicScrollbars() {
+  // Overlay scrollbars fade in and out in every page of a web process each
+  // time a view joins it, which redraws every open results window many times
+  // over for each new one. The results page asks for a scrollbar that is
+  // always there, which classic scrollbars are.
+  if (GtkSettings* settings = gtk_settings_get_default())
+    g_object_set(settings, "gtk-overlay-scrolling", FALSE, nullptr);
 }
 
 WebSession::~WebSession() {
@@ -185,6 +195,11 @@ WebViewAdapter::~WebViewAdapter() {
 
 void WebViewAdapter::Navigate2(const std::u16string& target) {
   const std::string utf8 = text::ToUtf8(target);
+  // A view that is at "about:blank" already has nothing to load for it again;
+  // a spare results window is handed over in that state.
+  const bool blank = utf8 == "about:blank";
+  if (blank && blank_) return;
+  blank_ = blank;
   if (!utf8.empty() && utf8.front() == '/') {
     LoadFile(utf8);
     return;
@@ -216,6 +231,7 @@ void WebViewAdapter::Open() { written_.clear(); }
 void WebViewAdapter::Write(std::u16string_view text) { written_ += text; }
 
 void WebViewAdapter::Close() {
+  blank_ = false;
   shownPage_ = text::ToUtf8(written_);
   written_.clear();
   LoadWritten();

@@ -42,6 +42,7 @@ class WebSession {
   static void OnDownloadFailed(WebKitDownload* download, GError*, gpointer);
   static void OnDownloadFinished(WebKitDownload* download, gpointer self);
   void Configure(WebKitWebView* view);
+  static void UseClassicScrollbars();
 
   DesktopLauncher& launcher_;
   // The results views' web process runs under a memory limit of its own.
@@ -121,6 +122,9 @@ class WebViewAdapter final : public app::BrowserView {
   // A new-window navigation that was let through and is being loaded here;
   // its second policy decision is not raised again.
   std::optional<std::string> reissuedUri_;
+  // Whether the view is at "about:blank", sent there by Navigate2, and has
+  // been sent nowhere else since.
+  bool blank_ = false;
 };
 
 }  // namespace quillmere::gtk

@@ -1,5 +1,7 @@
 #include "gtk/Window.h"
 
+#include <webkit/webkit.h>
+
 #include <cmath>
 #include <optional>
 #include <string>
@@ -123,6 +125,45 @@ void WindowAdapter::SetCaption(const std::u16string& caption) {
 
 void WindowAdapter::Show() {
   if (closed_ || gtk_widget_get_visible(GTK_WIDGET(window_.get()))) return;
+  SetSize();
+  if (showDelayMs_) {
+    showPending_ = true;
+    if (!deferredShow_.get())
+      deferredShow_ = GSourceId(g_timeout_add(showDelayMs_, +[](gpointer self) {
+        static_cast<WindowAdapter*>(self)->deferredShow_.forget();
+        static_cast<WindowAdapter*>(self)->ShowPending();
+        return G_SOURCE_REMOVE;
+      }, this));
+    return;
+  }
+  gtk_window_present(window_.get());
+}
+
+void WindowAdapter::ShowWhenViewLoads(guint maxDelayMs) {
+  // A window shown while its view's next navigation still waits for the
+  // program's decision makes GTK wait, blocked, for a first frame that the
+  // page cannot give until then: the page written into a results window is
+  // decided on only after the handler that showed the window has returned.
+  showDelayMs_ = maxDelayMs;
+  const gulong id = g_signal_connect(view_, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+                                       if (event == WEBKIT_LOAD_STARTED)
+                                         static_cast<WindowAdapter*>(self)->ShowPending();
+                                     }),
+                                     this);
+  viewLoadChanged_.emplace(view_, id);
+}
+
+void WindowAdapter::ShowPending() {
+  if (!showPending_) return;
+  // Only the first showing waits.
+  showPending_ = false;
+  showDelayMs_ = 0;
+  deferredShow_.reset();
+  viewLoadChanged_.reset();
+  Show();
+}
+
+void WindowAdapter::SetSize() {
   if (!sized_) {
     sized_ = true;
     // GTK's default size covers the title bar and the frame that GTK draws
@@ -136,7 +177,12 @@ void WindowAdapter::Show() {
     gtk_window_set_default_size(window_.get(), style_.clientWidth + extents->width,
                                 style_.clientHeight + extents->height);
   }
-  gtk_window_present(window_.get());
+}
+
+void WindowAdapter::Realize() {
+  // The size comes first: a window keeps the size it was realised at.
+  SetSize();
+  gtk_widget_realize(view_);
 }
 
 WindowAdapter::Extents WindowAdapter::MeasureDecorations() {

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/Interfaces.h"
@@ -39,6 +40,12 @@ class WindowAdapter final : public app::Window {
   float Width() const override;
   float Height() const override;
   void Close() override;
+  // Realises the window and its view at their final size, without showing
+  // them, so that showing them later costs less.
+  void Realize();
+  // From now on Show maps the window once its view has begun to load a page,
+  // or after `maxDelayMs` at the latest.
+  void ShowWhenViewLoads(guint maxDelayMs);
 
   // While a fetch runs the window's content takes no input, and Escape gives
   // the fetch up; afterwards the focus goes back where it was.
@@ -55,6 +62,8 @@ class WindowAdapter final : public app::Window {
     int height;
   };
   Extents MeasureDecorations();
+  void SetSize();
+  void ShowPending();
 
 
   GRefPtr<GtkWindow> window_;
@@ -70,6 +79,10 @@ class WindowAdapter final : public app::Window {
   bool closed_ = false;
   bool busy_ = false;
   GtkWidget* focusBeforeBusy_ = nullptr;
+  guint showDelayMs_ = 0;
+  bool showPending_ = false;
+  GSourceId deferredShow_;
+  std::optional<SignalConnection> viewLoadChanged_;
 };
 
 // Registers the program's icon and the look of its windows with GTK; call
