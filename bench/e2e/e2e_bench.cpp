@@ -16,6 +16,7 @@
 //   sandbox processes), with 1 and with the last results window open.
 //
 //   quillmere-e2e-bench [--rounds N] [--searches N] [--startup-runs N] [--gap-ms N]
+//                       [--program-folder DIR]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -48,7 +49,9 @@ namespace {
 using namespace quillmere;
 using Ns = long long;
 
-constexpr char kProgramFolder[] = QUILLMERE_BENCH_PROGRAM_FOLDER;
+// The program, its start page and its start-up probe; --program-folder puts
+// another build's in their place, to compare two builds.
+std::string g_programFolder = QUILLMERE_BENCH_PROGRAM_FOLDER;
 constexpr char kBareProgram[] = QUILLMERE_BENCH_BARE_PROGRAM;
 constexpr char kSiteHost[] = QUILLMERE_SITE_HOST_LITERAL;
 constexpr char kMainCaption[] = "Quillmere " QUILLMERE_VERSION_SHORT;
@@ -224,7 +227,7 @@ class Subject {
 class Program final : public Subject {
  public:
   bool Start(bench::XInput& x) override {
-    child_ = Child::Spawn({std::string(kProgramFolder) + "/quillmere"}, false, false);
+    child_ = Child::Spawn({g_programFolder + "/quillmere"}, false, false);
     for (const Ns end = Now() + 30000 * kMs; Now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
       for (const auto& w : x.Windows(Pid()))
         if (w.title == kMainCaption) {
@@ -399,9 +402,9 @@ int Run(int rounds, int searches, int startupRuns, Ns gap) {
   // Start-up, the two in turn; the first start of each warms the page
   // cache and fontconfig's and is left out.
   Row startup{"start-up: spawned to start page loaded"};
-  const std::string startPage = std::string(kProgramFolder) + "/Data/index.dat";
+  const std::string startPage = g_programFolder + "/Data/index.dat";
   for (int i = 0; i <= startupRuns; ++i) {
-    const auto p = TimeStartup({std::string(kProgramFolder) + "/quillmere-startup-probe"});
+    const auto p = TimeStartup({g_programFolder + "/quillmere-startup-probe"});
     const auto b = TimeStartup({kBareProgram, "--start", startPage});
     failures += !p + !b;
     if (i == 0) continue;
@@ -497,6 +500,10 @@ int main(int argc, char** argv) {
   } cleanup{home};
   int rounds = 5, searches = 20, startupRuns = 7, gapMs = 1000;
   for (int i = 1; i < argc; i += 2) {
+    if (std::strcmp(argv[i], "--program-folder") == 0 && i + 1 < argc) {
+      g_programFolder = argv[i + 1];
+      continue;
+    }
     const int value = i + 1 < argc ? std::atoi(argv[i + 1]) : 0;
     int* target = std::strcmp(argv[i], "--rounds") == 0         ? &rounds
                   : std::strcmp(argv[i], "--searches") == 0     ? &searches
@@ -504,7 +511,9 @@ int main(int argc, char** argv) {
                   : std::strcmp(argv[i], "--gap-ms") == 0       ? &gapMs
                                                                 : nullptr;
     if (!target || value <= 0) {
-      std::fprintf(stderr, "usage: %s [--rounds N] [--searches N] [--startup-runs N] [--gap-ms N]\n", argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--rounds N] [--searches N] [--startup-runs N] [--gap-ms N] [--program-folder DIR]\n",
+                   argv[0]);
       return 2;
     }
     *target = value;
