@@ -422,7 +422,7 @@ int Run(int rounds, int searches, int startupRuns, Ns gap) {
                             " results window" + (n == 1 ? "" : "s") + " open)"});
   Row all{"search, all " + std::to_string(searches)};
   Row toPage{"    of which: Return to the site's page requested"};
-  Row pageToImage{"    of which: the page requested to the padlock requested"};
+  Row pageToImage{"    of which: the page requested to the padlock"};
   Row mapped{"    Return to the results window on the screen"};
   Row growth{"growth: last search / first, per round", "x"};
   Row pss1{"memory (PSS): main window + 1 results window", "MiB"};
@@ -465,11 +465,13 @@ int Run(int rounds, int searches, int startupRuns, Ns gap) {
 
   std::printf("\nSearches %.0f ms apart, windows left open; %d rounds, each a fresh process per program.\n\n",
               Ms(gap), rounds);
-  std::printf("| %-56s | %12s | %12s | %6s | %8s |\n", "measure (medians)", "Quillmere", "bare WebKit", "ratio", "runs");
+  std::printf("| %-56s | %12s | %12s | %6s | %8s |\n", "measure (medians)", "Quillmere", "bare WebKit", "ratio",
+              "runs");
   std::printf("|%s|%s|%s|%s|%s|\n", std::string(58, '-').c_str(), std::string(14, '-').c_str(),
               std::string(14, '-').c_str(), std::string(8, '-').c_str(), std::string(10, '-').c_str());
   for (const Row& row : searchRows) PrintRow(row);
-  for (const Row* row : {&all, &toPage, &pageToImage, &mapped, &growth, &startup, &pss1, &pssN, &perWindow}) PrintRow(*row);
+  for (const Row* row : {&all, &toPage, &pageToImage, &mapped, &growth, &startup, &pss1, &pssN, &perWindow})
+    PrintRow(*row);
 
   const double searchRatio = Median(all.program) / std::max(1e-9, Median(all.bare));
   const double startupRatio = Median(startup.program) / std::max(1e-9, Median(startup.bare));

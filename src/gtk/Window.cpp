@@ -5,7 +5,6 @@
 #include <cmath>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "gtk/Fetcher.h"
 #include "text/CodePage.h"
@@ -145,11 +144,11 @@ void WindowAdapter::ShowWhenViewLoads(guint maxDelayMs) {
   // page cannot give until then: the page written into a results window is
   // decided on only after the handler that showed the window has returned.
   showDelayMs_ = maxDelayMs;
-  const gulong id = g_signal_connect(view_, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-                                       if (event == WEBKIT_LOAD_STARTED)
-                                         static_cast<WindowAdapter*>(self)->ShowPending();
-                                     }),
-                                     this);
+  const gulong id = g_signal_connect(
+      view_, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+        if (event == WEBKIT_LOAD_STARTED) static_cast<WindowAdapter*>(self)->ShowPending();
+      }),
+      this);
   viewLoadChanged_.emplace(view_, id);
 }
 

@@ -34,8 +34,8 @@ class SpareWindowTest : public ::testing::Test {
     return WEBKIT_WEB_VIEW(gtk_widget_get_first_child(host));
   }
   static void Search(gtk::Program& program, const std::string& query) {
-    Eval(gtk::Program::ViewOf(program.Main()->WB()), "var q = document.querySelector('input[name=query]'); q.value = '" +
-                                                          query + "'; q.form.requestSubmit(); 'ok'");
+    const std::string fill = "var q = document.querySelector('input[name=query]'); q.value = '" + query + "'; ";
+    Eval(gtk::Program::ViewOf(program.Main()->WB()), fill + "q.form.requestSubmit(); 'ok'");
   }
 
   RecordingLauncher launcher_;
