@@ -114,6 +114,14 @@ WindowAdapter::~WindowAdapter() {
   g_signal_handler_disconnect(window_.get(), closeRequestId_);
   if (!closed_) {
     quillmere_view_host_set_size_func(host_.get(), nullptr, nullptr);
+    // A window that was realised but never shown (the spare) still has the
+    // layout it asked for pending when it is destroyed: GTK 4.8 drops that
+    // request when a window is hidden, but not when it is destroyed, and would
+    // later resize the dead X window and set its frame counter, an X error
+    // that ends the program. Hiding its surface first drops the request.
+    GtkWidget* widget = GTK_WIDGET(window_.get());
+    if (gtk_widget_get_realized(widget) && !gtk_widget_get_mapped(widget))
+      gdk_surface_hide(gtk_native_get_surface(GTK_NATIVE(widget)));
     gtk_window_destroy(window_.get());
   }
 }

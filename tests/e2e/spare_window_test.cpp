@@ -108,6 +108,20 @@ TEST_F(SpareWindowTest, SearchesTakeTheSpareAsItIsAndMakeDoWithoutOneWhenItIsNot
   EXPECT_TRUE(SpinUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(window(3))); }, 2s));
 }
 
+TEST_F(SpareWindowTest, ASpareClosedWithItsLayoutStillPendingLeavesNoTaskForItsDeadWindow) {
+  auto program = MakeProgram(nullptr);
+  program->Start();
+  ASSERT_TRUE(SpinUntil([&] { return program->Spare() != nullptr; }, 30s));
+  // GTK answers a layout request at idle. Left pending on the destroyed X
+  // window of a window never shown, it is an X error that ends this process.
+  gtk_widget_queue_resize(GTK_WIDGET(program->Spare()));
+  program.reset();
+  SpinFor(300ms);
+  program = MakeProgram(nullptr);
+  program->Start();
+  EXPECT_TRUE(WaitForPage(gtk::Program::ViewOf(program->Main()->WB()), "document.readyState === 'complete'"));
+}
+
 TEST_F(SpareWindowTest, ApplicationEndsWithTheLastWindowTheUserSees) {
   auto app = gtk::GRefPtr<GtkApplication>::Adopt(
       gtk_application_new("org.quillmere.SpareWindowTest", G_APPLICATION_NON_UNIQUE));
