@@ -333,9 +333,12 @@ TEST_F(ProgramTest, TypedSearchFeedsItsWindowItsLinksAndItsClosing) {
   EXPECT_THAT(desktop_.notices, Contains(HasSubstr("Torrent saved and opened: " + name + ".torrent is in")));
 
   // A search for a word that script addresses contain is a search like any other.
+  // The field is emptied by script: a Ctrl+A sent straight after the click can
+  // arrive before the field has the focus.
   gtk_window_present(MainWindow());
+  Eval(MainView(), "document.querySelector('input[name=query]').value = ''");
   ASSERT_FALSE(Click(MainView(), "document.querySelector('input[name=query]')").empty());
-  ASSERT_EQ(std::system("xdotool key ctrl+a && xdotool type --delay 20 'javascript tutorial' && xdotool key Return"), 0);
+  ASSERT_EQ(std::system("xdotool type --delay 20 'javascript tutorial' && xdotool key Return"), 0);
   EXPECT_EQ(Caption(2), "Quillmere: javascript tutorial");
   EXPECT_EQ(Eval(MainView(), "location.protocol"), "file:");
 
