@@ -1,20 +1,92 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Fakes.h"
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
 #include "app/Layout.h"
 #include "app/MainForm.h"
+#include "app/SearchForm.h"
 #include "net/Site.h"
 #include "results/PageTexts.h"
+#include "text/CodePage.h"
 
 namespace {
 
 using namespace quillmere::app;
-using namespace quillmere::app::testing;
 using quillmere::results::kPageTemplate;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using Log = std::vector<std::string>;
+
+std::string Narrow(std::u16string_view text) { return quillmere::text::ToUtf8(text); }
+
+// The fake views and windows record what the window logic does to them in one
+// shared log, so that tests can check the order of steps.
+struct Recorder {
+  std::string name;
+  Log& log;
+  void Note(const std::string& what) { log.push_back(name + "." + what); }
+};
+
+struct FakeView : BrowserView, Recorder {
+  FakeView(std::string name, Log& log) : Recorder{std::move(name), log} {}
+
+  void SetBeforeNavigate2Handler(BeforeNavigate2Handler h) override { handler = std::move(h); }
+  // Like the real view, a navigation that the program starts raises the event.
+  void Navigate2(const std::u16string& target) override {
+    Note("Navigate2 " + Narrow(target));
+    UserNavigates(target);
+  }
+  void Open() override { Note("Open"), writes.clear(); }
+  void Write(std::u16string_view text) override { Note("Write"), writes.emplace_back(text); }
+  void Close() override { Note("Close"); }
+  std::optional<std::u16string> FieldValue(const std::u16string& field) override {
+    Note("FieldValue " + Narrow(field));
+    const auto it = fields.find(field);
+    return it == fields.end() ? std::nullopt : std::optional(it->second);
+  }
+  void SetTop(float twips) override { bounds[0] = twips; }
+  void SetLeft(float twips) override { bounds[1] = twips; }
+  void SetWidth(float twips) override { bounds[2] = twips; }
+  void SetHeight(float twips) override { bounds[3] = twips; }
+
+  // A navigation, e.g. a click on a link; returns whether it was cancelled.
+  bool UserNavigates(const std::u16string& url) {
+    bool cancel = false;
+    if (handler) handler(url, cancel);
+    if (!cancel) location = url;
+    return cancel;
+  }
+
+  BeforeNavigate2Handler handler;
+  std::map<std::u16string, std::u16string> fields;
+  std::u16string location;
+  std::vector<std::u16string> writes;
+  float bounds[4] = {-1, -1, -1, -1};  // top, left, width, height
+};
+
+struct FakeWindow : Window, Recorder {
+  FakeWindow(std::string name, Log& log, float w, float h) : Recorder{std::move(name), log}, width(w), height(h) {}
+
+  void SetResizeHandler(ResizeHandler h) override { resize = std::move(h); }
+  void SetCaption(const std::u16string& text) override { Note("Caption " + Narrow(text)), caption = text; }
+  void Show() override { Note("Show"), ++shows; }
+  void SetMousePointer(int shape) override { Note("MousePointer " + std::to_string(shape)), pointer = shape; }
+  float Width() const override { return width; }
+  float Height() const override { return height; }
+  void Close() override {}
+  void Resize(float w, float h) { width = w, height = h, resize(); }
+
+  float width, height;
+  ResizeHandler resize;
+  std::u16string caption;
+  int shows = 0, pointer = 0;
+};
 
 constexpr char16_t kSitePage[] =
     u"<table><tr><td>Torrent Name</td></tr>"
@@ -25,15 +97,29 @@ constexpr char16_t kSitePage[] =
 const std::string kBase = Narrow(quillmere::site::SiteBaseUrl);
 constexpr char16_t kSearch[] = u"http://127.0.0.1:8642/search.asp?query=ubuntu+iso&mode=search";
 
-class Forms : public ::testing::Test {
+// The main form on fakes; the fixture makes results windows R1, R2, ... and
+// keeps them alive, as the toolkit's registry does.
+class Forms : public ::testing::Test, public ResultsWindowFactory {
  protected:
   Forms() {
     auto window = std::make_unique<FakeWindow>("Main", log, kMainClientWidth, kMainClientHeight);
     auto view = std::make_unique<FakeView>("WB", log);
     mainWindow = window.get();
     wb = view.get();
-    main = std::make_unique<MainForm>(WindowParts{std::move(window), std::move(view)}, factory, fetcher, u"/opt/quillmere");
+    main = std::make_unique<MainForm>(WindowParts{std::move(window), std::move(view)}, *this, fetcher,
+                                      u"/opt/quillmere");
     wb->fields[u"query"] = u"ubuntu iso";
+  }
+
+  std::shared_ptr<SearchForm> CreateResultsWindow() override {
+    const std::string name = "R" + std::to_string(forms.size() + 1);
+    log.push_back("create " + name);
+    auto window = std::make_unique<FakeWindow>(name, log, 10515.0f, 7200.0f);
+    auto view = std::make_unique<FakeView>(name + ".WB2", log);
+    windows.push_back(window.get());
+    views.push_back(view.get());
+    forms.push_back(std::make_shared<SearchForm>(WindowParts{std::move(window), std::move(view)}, *this, fetcher));
+    return forms.back();
   }
 
   // Loads the start page and forgets what that logged.
@@ -41,7 +127,7 @@ class Forms : public ::testing::Test {
     main->Form_Load();
     log.clear();
   }
-  FakeView& Results(size_t n) { return *factory.views.at(n); }
+  FakeView& Results(size_t n) { return *views.at(n); }
 
   Log log;
   // Answers every fetch with `page` and records the arguments.
@@ -49,12 +135,15 @@ class Forms : public ::testing::Test {
   std::vector<std::u16string> urls;
   PageFetcher fetcher = [this](const std::u16string& url, std::u16string& type, const std::u16string& data,
                                int32_t size, int32_t mode) {
-    log.push_back("fetch " + Narrow(url) + " [" + Narrow(data) + "] " + std::to_string(size) + " " + std::to_string(mode));
+    log.push_back("fetch " + Narrow(url) + " [" + Narrow(data) + "] " + std::to_string(size) + " " +
+                  std::to_string(mode));
     urls.push_back(url);
     type = u"text/html";
     return page;
   };
-  FakeFactory factory{log, fetcher};
+  std::vector<std::shared_ptr<SearchForm>> forms;
+  std::vector<FakeWindow*> windows;  // owned by the forms
+  std::vector<FakeView*> views;
   FakeWindow* mainWindow = nullptr;
   FakeView* wb = nullptr;
   std::unique_ptr<MainForm> main;
@@ -97,8 +186,8 @@ TEST_F(Forms, SearchRunsItsStepsInOrder) {
   EXPECT_THAT(Narrow(Results(0).writes[2]), HasSubstr("\"" + kBase + "search.asp?query=x&amp;mode=search"));
   // A second search opens a second window; the main window refers to it.
   wb->UserNavigates(kSearch);
-  ASSERT_EQ(factory.forms.size(), 2u);
-  EXPECT_EQ(main->ResultsWindow(), factory.forms[1]);
+  ASSERT_EQ(forms.size(), 2u);
+  EXPECT_EQ(main->ResultsWindow(), forms[1]);
 }
 
 // A start page without the field searches on with an empty query.
@@ -107,10 +196,10 @@ TEST_F(Forms, NoMatchPageStillShowsTheWindowAgainAndRestoresThePointer) {
   page = u"<html>Nothing found</html>";
   wb->fields.clear();
   wb->UserNavigates(kSearch);
-  EXPECT_EQ(factory.windows.at(0)->caption, u"Quillmere: ");
-  EXPECT_THAT(Results(0).writes, ElementsAre(std::u16string(kPageTemplate), u"Your search did not result in any matches.",
-                                            u"</table></body></html>"));
-  EXPECT_EQ(factory.windows[0]->shows, 2);
+  EXPECT_EQ(windows.at(0)->caption, u"Quillmere: ");
+  EXPECT_THAT(Results(0).writes, ElementsAre(std::u16string(kPageTemplate),
+                                            u"Your search did not result in any matches.", u"</table></body></html>"));
+  EXPECT_EQ(windows[0]->shows, 2);
   EXPECT_EQ(mainWindow->pointer, kPointerDefault);
 }
 
@@ -123,10 +212,10 @@ TEST_F(Forms, FailedFetchLeavesABlankTitledWindowInEitherWindowClass) {
   for (size_t n : {0u, 1u}) {
     EXPECT_EQ(Results(n).location, u"about:blank");
     EXPECT_THAT(Results(n).writes, IsEmpty());
-    EXPECT_EQ(factory.windows[n]->shows, 1);
+    EXPECT_EQ(windows[n]->shows, 1);
   }
-  EXPECT_EQ(factory.windows[0]->caption, u"Quillmere: ubuntu iso");
-  EXPECT_EQ(factory.windows[1]->caption, u"Quillmere: q");
+  EXPECT_EQ(windows[0]->caption, u"Quillmere: ubuntu iso");
+  EXPECT_EQ(windows[1]->caption, u"Quillmere: q");
 }
 
 TEST_F(Forms, FollowedLinkOpensAWindowAndNeverChangesItsOwn) {
@@ -144,8 +233,8 @@ TEST_F(Forms, FollowedLinkOpensAWindowAndNeverChangesItsOwn) {
   EXPECT_TRUE(Results(0).UserNavigates(link));
   EXPECT_TRUE(Results(0).UserNavigates(link));
   EXPECT_EQ(Results(0).writes, before);
-  EXPECT_EQ(factory.forms.size(), 3u);  // the same link twice opens two windows
-  EXPECT_EQ(factory.forms[0]->ResultsWindow(), factory.forms[2]);
+  EXPECT_EQ(forms.size(), 3u);  // the same link twice opens two windows
+  EXPECT_EQ(forms[0]->ResultsWindow(), forms[2]);
   // No pointer is set, and the results window turns "&amp;" into "&".
   EXPECT_THAT(std::vector<std::string>(log.begin(), log.begin() + 11),
               ElementsAre("create R2", "R2.Caption Search Result:", "R2.Caption Quillmere: Directory",
@@ -169,17 +258,17 @@ TEST_F(Forms, CaptionsOfFollowedLinksAreTakenFromTheAddress) {
       {u"http://h/search.asp?page=2&query=tail", u"Quillmere: tail"}};
   for (const auto& [url, caption] : cases) {
     EXPECT_TRUE(Results(0).UserNavigates(url));
-    EXPECT_EQ(factory.windows.back()->caption, caption);
+    EXPECT_EQ(windows.back()->caption, caption);
     EXPECT_EQ(urls.back(), url);
   }
 }
 
 // One twip over each margin, and one under it.
 TEST_F(Forms, LayoutKeepsViewsTopLeftAndNeverNegative) {
-  factory.CreateResultsWindow();
+  CreateResultsWindow();
   for (const auto& [window, view, width, height, size] :
        {std::tuple(mainWindow, wb, 31, 1, 1), std::tuple(mainWindow, wb, 29, 0, 0),
-        std::tuple(factory.windows[0], &Results(0), 81, 321, 1), std::tuple(factory.windows[0], &Results(0), 79, 319, 0)}) {
+        std::tuple(windows[0], &Results(0), 81, 321, 1), std::tuple(windows[0], &Results(0), 79, 319, 0)}) {
     window->Resize(width, height);
     EXPECT_THAT(view->bounds, ElementsAre(0, 0, size, size)) << width;
   }
