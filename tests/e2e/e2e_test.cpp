@@ -1,8 +1,9 @@
 // The program end to end: the real windows, views and fetcher, in a real
 // WebKit under Xvfb, on a private desktop (its own HOME, XDG folders and
 // D-Bus, and a recording application as the default for torrents, magnet
-// links and every type a hostile page tries), against the stand-in site and
-// servers of the test's own on loopback. The user's actions are real X input.
+// links and every type a hostile page tries, set up by private_desktop.sh),
+// against the stand-in site and servers of the test's own on loopback. The
+// user's actions are real X input.
 #include <gmock/gmock.h>
 #include <poll.h>
 
@@ -26,7 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using Served = endurance::SiteServer;
 using ::testing::AllOf;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -34,10 +34,9 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
 
-fs::path g_home;
-
-fs::path Downloads() { return g_home / "Downloads"; }
-fs::path Handed() { return g_home / "handed.txt"; }
+// The desktop of the test's own, set up by private_desktop.sh.
+fs::path Downloads() { return std::getenv("XDG_DOWNLOAD_DIR"); }
+fs::path Handed() { return fs::path(std::getenv("HOME")) / "handed"; }
 
 // The file's bytes; "" when there is no such file.
 std::string Slurp(const fs::path& path) {
@@ -62,49 +61,14 @@ const std::string kOwnPage =
     "<a href=\"search.asp?mode=torrentdetails&id=1\">Caf\xe9 \x80 Ol\xe9</a></td><td>1 MB</td></tr>"
     "<tr><td>before\0after-nul</td></tr></table></body></html>"s;
 
-// A results page whose table tries, by itself, every way of opening,
-// downloading, launching or showing something, and links for the user to
-// click. @ stands for the address of the server that serves it.
-const std::string kHostileRows = R"(
-<tr><td><a id="torrent" href="@/t/good">torrent</a> <a id="magnet" href=")" +
-                                 kMagnet + R"(">magnet</a> <a id="notes" href="@/t/notes">notes</a>
-<a id="disguised" href="@/t/disguised">disguised</a> <a id="long" href="@/t/long">long</a>
-<a id="redirect" href="@/moved">redirect</a></td></tr>
-<iframe style="display:none" src="@/evil.desktop"></iframe>
-<iframe style="display:none" src="magnet:?xt=urn:btih:iframe"></iframe>
-<form id="f" action="@/evil.exe"></form>
-<meta http-equiv="refresh" content="0;url=@/evil.jar">
-<script>
-window.open('@/popup'); window.print(); alert('alert'); confirm('confirm'); prompt('prompt');
-var tries = [
-  function () { location.href = '@/evil.sh'; },
-  function () { document.getElementById('f').submit(); },
-  function () {
-    var a = document.createElement('a');
-    a.href = URL.createObjectURL(new Blob(['<b>x</b>'], {type: 'text/html'}));
-    a.download = 'evil.html'; document.body.appendChild(a); a.click();
-  },
-  function () { var c = document.createElement('a'); c.href = '@/evil-click'; document.body.appendChild(c); c.click(); },
-  function () { location.href = 'magnet:?xt=urn:btih:script'; },
-  function () { document.querySelector('iframe').src = '@/evil-frame'; },
-];
-tries.forEach(function (f, i) { setTimeout(f, 100 * i); });
-var loop = setInterval(function () {
-  location.href = 'http://127.0.0.1:8642/' + 'search' + '.asp?query=loop&mode=search';
-}, 300);
-setTimeout(function () { clearInterval(loop); }, 2000);
-</script>
-)";
-
-// Mounts the hostile page and its downloads on `server`; counts requests for
-// anything the page tries by itself.
+// Mounts the hostile page, hostile.html, and its downloads on `server`;
+// counts requests for anything the page tries by itself.
 void MountHostile(httplib::Server& server, std::atomic<int>& evil) {
   server.Get("/search.asp", [](const httplib::Request& req, httplib::Response& res) {
-    std::string rows = kHostileRows;
-    for (size_t at; (at = rows.find('@')) != std::string::npos;)
-      rows.replace(at, 1, "http://127.0.0.1:" + req.get_header_value("Host").substr(10));
-    res.set_content("<html><body><table><tr><td>Torrent Name</td></tr>" + rows + "</table></body></html>",
-                    "text/html");
+    std::string page = Slurp(fs::path(__FILE__).parent_path() / "hostile.html");
+    for (size_t at; (at = page.find('@')) != std::string::npos;)
+      page.replace(at, 1, "http://127.0.0.1:" + req.get_header_value("Host").substr(10));
+    res.set_content(page, "text/html");
   });
   server.Get("/(evil.*|popup)", [&evil](const httplib::Request&, httplib::Response& res) {
     ++evil;
@@ -208,38 +172,11 @@ struct Desktop final : gtk::DesktopLauncher {
 
 class ProgramTest : public ::testing::Test {
  protected:
-  // GLib reads the environment once: the private desktop is set up before it.
-  static void SetUpTestSuite() {
-    static char folder[] = "/tmp/quillmere-e2e-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    g_home = folder;
-    const fs::path apps = g_home / "data/applications", config = g_home / "config";
-    fs::create_directories(apps);
-    fs::create_directories(config);
-    const std::vector<std::pair<const char*, fs::path>> dirs = {
-        {"HOME", g_home}, {"XDG_CONFIG_HOME", config}, {"XDG_DATA_HOME", g_home / "data"},
-        {"XDG_CACHE_HOME", g_home / "cache"}, {"XDG_DOWNLOAD_DIR", Downloads()}};
-    for (const auto& [name, path] : dirs) setenv(name, path.c_str(), 1);
-    const std::vector<std::string> types = {
-        "application/x-bittorrent", "x-scheme-handler/magnet", "application/x-shellscript", "application/x-sh",
-        "application/x-desktop", "text/html", "application/x-ms-dos-executable", "application/java-archive",
-        "application/octet-stream", "text/plain", "inode/directory"};
-    std::ofstream(g_home / "recorder.sh") << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\" >> '" << Handed().string()
-                                          << "'; done\n";
-    fs::permissions(g_home / "recorder.sh", fs::perms::owner_all);
-    std::ofstream desktop(apps / "recorder.desktop");
-    std::ofstream defaults(config / "mimeapps.list");
-    desktop << "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" << (g_home / "recorder.sh").string()
-            << " %u\nMimeType=";
-    defaults << "[Default Applications]\n";
-    for (const std::string& type : types) desktop << type << ";", defaults << type << "=recorder.desktop\n";
-    desktop << "\n";
-    desktop.close(), defaults.close();
-    gtk_init();
-  }
-  static void TearDownTestSuite() { fs::remove_all(g_home); }
+  static void SetUpTestSuite() { gtk_init(); }
 
   void SetUp() override {
+    // Downloads are cleared, and files handed to the desktop's applications.
+    ASSERT_NE(std::getenv("QUILLMERE_PRIVATE_DESKTOP"), nullptr) << "to be run by private_desktop.sh";
     static const Served site;
     ASSERT_TRUE(site.ok()) << "port 8642 is taken";
     fs::remove_all(Downloads());
@@ -311,20 +248,6 @@ TEST_F(ProgramTest, TypedSearchFeedsItsWindowItsLinksAndItsClosing) {
   // leaves the pointer alone.
   EXPECT_THAT(cursors_, ElementsAre("wait", "none"));
 
-  // Two clicked downloads of the same torrent: the second is not written over
-  // the first, and both go to the torrent application.
-  for (size_t n = 1; n <= 2; ++n) {
-    ASSERT_THAT(Click(View(0), "document.querySelector('a[href*=\"download.asp\"]')"), HasSubstr("download.asp"));
-    ASSERT_TRUE(SpinUntil([&] { return desktop_.notices.size() == n; }));
-  }
-  const std::vector<std::string> saved = Saved();
-  ASSERT_EQ(saved.size(), 2u);
-  const std::string name = fs::path(saved[1]).stem();
-  EXPECT_THAT(saved, ElementsAre(name + " (1).torrent", name + ".torrent"));
-  for (const std::string& f : saved) EXPECT_EQ(Slurp(Downloads() / f).substr(0, 11), "d8:announce");
-  EXPECT_TRUE(SpinUntil([&] { return Slurp(Handed()).find(name + " (1).torrent\n") != std::string::npos; }))
-      << Slurp(Handed());
-  EXPECT_THAT(desktop_.notices, Contains(HasSubstr("Torrent saved and opened: " + name + ".torrent is in")));
 
   gtk_window_close(MainWindow());
   ASSERT_TRUE(SpinUntil([&] { return program_->Main() == nullptr; }));
@@ -349,27 +272,30 @@ TEST_F(ProgramTest, HostilePageOpensNothingByItselfAndTheUsersClicksStillWork) {
   EXPECT_THAT(desktop_.notices, IsEmpty());
   EXPECT_EQ(Eval(View(0), "document.title"), "Quillmere.");
 
-  // The user's own clicks: a torrent is saved and handed over; a non-torrent
-  // and a torrent disguised as a desktop file are saved and not opened; a
-  // name too long for the temporary file WebKit writes first is shortened; a
-  // server's redirect of the user's click is still the user's.
-  for (const char* id : {"torrent", "notes", "disguised", "long", "redirect"}) {
+  // The user's own clicks: a torrent is saved and handed over, and again
+  // under a numbered name, not written over; a non-torrent and a torrent
+  // disguised as a desktop file are saved and not opened; a name too long for
+  // the temporary file WebKit writes first is shortened; a server's redirect
+  // of the user's click is still the user's.
+  for (const char* id : {"torrent", "torrent", "notes", "disguised", "long", "redirect"}) {
     const size_t before = desktop_.notices.size();
     ASSERT_FALSE(Click(View(0), "document.getElementById('"s + id + "')").empty()) << id;
     ASSERT_TRUE(SpinUntil([&] { return desktop_.notices.size() > before; })) << id << " was not saved";
   }
   // 244 bytes: with ".wkdownload" after it, the longest name Linux takes.
-  EXPECT_THAT(Saved(), ElementsAre(std::string(236, 'a') + ".torrent", "good.torrent", "moved.torrent", "notes.sh",
-                                   "x.desktop"));
-  EXPECT_THAT(desktop_.notices, ElementsAre(HasSubstr("Torrent saved and opened"), HasSubstr("Download saved"),
-                                            HasSubstr("Download saved"), HasSubstr("Torrent saved and opened"),
-                                            HasSubstr("Torrent saved and opened")));
+  EXPECT_THAT(Saved(), ElementsAre(std::string(236, 'a') + ".torrent", "good (1).torrent", "good.torrent",
+                                   "moved.torrent", "notes.sh", "x.desktop"));
+  for (const char* name : {"good.torrent", "good (1).torrent"}) EXPECT_EQ(Slurp(Downloads() / name), kTorrent);
+  const auto opened = HasSubstr("Torrent saved and opened"), saved = HasSubstr("Download saved");
+  EXPECT_THAT(desktop_.notices, ElementsAre("Torrent saved and opened: good.torrent is in " + Downloads().string(),
+                                            opened, saved, saved, opened, opened));
   ASSERT_TRUE(SpinUntil([&] {
     const std::string text = Slurp(Handed());
-    return std::count(text.begin(), text.end(), '\n') == 3;
+    return std::count(text.begin(), text.end(), '\n') == 4;
   })) << Slurp(Handed());
   const std::string handed = Slurp(Handed());
-  EXPECT_THAT(handed, AllOf(HasSubstr("/good.torrent\n"), HasSubstr("aaaa.torrent\n"), HasSubstr("/moved.torrent\n")));
+  EXPECT_THAT(handed, AllOf(HasSubstr("/good.torrent\n"), HasSubstr("/good (1).torrent\n"), HasSubstr("aaaa.torrent\n"),
+                            HasSubstr("/moved.torrent\n")));
   // A clicked magnet link goes to the desktop's handler unchanged, and the
   // window stays on its page.
   ASSERT_EQ(Click(View(0), "document.getElementById('magnet')"), kMagnet);
