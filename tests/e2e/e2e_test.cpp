@@ -52,8 +52,8 @@ std::vector<std::string> Saved() {
 }
 
 const std::string kMagnet = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567&dn=caf";
-const std::string kTorrent = "d8:announce25:http://127.0.0.1:1/announce4:infod6:lengthi1e4:name1:x12:piece lengthi16384e"
-                             "6:pieces20:aaaaaaaaaaaaaaaaaaaaee";
+const std::string kTorrent = "d8:announce25:http://127.0.0.1:1/announce4:infod6:lengthi1e4:name1:x"
+                             "12:piece lengthi16384e6:pieces20:aaaaaaaaaaaaaaaaaaaaee";
 // A results page in windows-1252 as the site sends it, with names beyond
 // ASCII and a NUL inside the table.
 const std::string kOwnPage =
@@ -178,7 +178,7 @@ class ProgramTest : public ::testing::Test {
     // Downloads are cleared, and files handed to the desktop's applications.
     ASSERT_NE(std::getenv("QUILLMERE_PRIVATE_DESKTOP"), nullptr) << "to be run by private_desktop.sh";
     static const Served site;
-    ASSERT_TRUE(site.ok()) << "port 8642 is taken";
+    ASSERT_TRUE(site.ok()) << "the site's port is taken";
     fs::remove_all(Downloads());
     fs::remove(Handed());
     app::PageFetcher fetch = [this, real = gtk::MakeBlockingFetcher()](auto&&... a) {
@@ -323,7 +323,8 @@ TEST_F(ProgramTest, WindowsLiveThroughASlowFetchAndTakeNoInputMeanwhile) {
   // Keys typed into the main window during the fetch, a search among them,
   // are dropped, not replayed afterwards.
   Later(500ms, [main] {
-    g_spawn_command_line_async(("xdotool windowfocus " + std::to_string(main) + " type --delay 10 zz").c_str(), nullptr);
+    const std::string keys = "xdotool windowfocus " + std::to_string(main) + " type --delay 10 zz";
+    g_spawn_command_line_async(keys.c_str(), nullptr);
   });
   Later(900ms, [] { g_spawn_command_line_async("xdotool key Return", nullptr); });
   EXPECT_EQ(Search("slow", slow.Url(), 0), "Quillmere: slow");

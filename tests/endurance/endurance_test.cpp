@@ -44,7 +44,7 @@ void CloseResultsWindowsDownTo(Program& program, size_t keep) {
 TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck) {
   gtk_init();
   SiteServer site;
-  ASSERT_TRUE(site.ok()) << "port 8642 is taken";
+  ASSERT_TRUE(site.ok()) << "the site's port is taken";
   e2e::RecordingLauncher launcher;
   Program program(nullptr, gtk::MakeBlockingFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher);
   program.Start();

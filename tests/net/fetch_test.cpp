@@ -244,7 +244,9 @@ TEST(Loopback, RequestsGoOutAndResponsesComeBackAsTheFetchAsks) {
        {"POST /echo HTTP/1.1\r\n", ref, "Content-Type: text/html\r\n", "Content-Length: 10\r\n",
         "Cache-Control: no-cache\r\n", "\r\n\r\nquery=dune"}},
       {{kPage}, "/echo", u"query=du ne#\u00E9", text, type,
-       {"GET /echo?query=du%20ne%23%E9 HTTP/1.1\r\n", ref, "Pragma: no-cache\r\n"}, {"Content-Length", "Content-Type"}, 0},
+       {"GET /echo?query=du%20ne%23%E9 HTTP/1.1\r\n", ref, "Pragma: no-cache\r\n"},
+       {"Content-Length", "Content-Type"},
+       0},
       // Error statuses come back like any other; the first Content-Type counts, trimmed.
       {{Reply("404 Not Found\r\nContent-Type:   text/x  \r\nContent-Type: c/d", "page")}, "/", u"", u"page", u"text/x"},
       {{Reply("500 Oops", "page")}, "/", u"", u"page", u""},
@@ -295,15 +297,16 @@ TEST(Loopback, ProxyComesFromLowerCaseHttpProxyElseFromTheDesktop) {
   unsetenv("no_proxy");
   const std::tuple<std::string, std::u16string, int32_t, std::string> cases[] = {
       {"http_proxy", u"", 1, "GET http://h.invalid/a?q=x "}, {"HTTP_PROXY", u"", 1, "GET http://h.invalid/a?q=x "},
-      {"http_proxy", u"q=1", 1, "POST http://h.invalid/a "}, {"HTTP_PROXY", u"q=a b", 0, "GET http://h.invalid/a?q=a%20b "}};
+      {"http_proxy", u"q=1", 1, "POST http://h.invalid/a "},
+      {"HTTP_PROXY", u"q=a b", 0, "GET http://h.invalid/a?q=a%20b "}};
   for (const auto& [variable, post, mode, line] : cases) {
     const bool fromEnvironment = variable == "http_proxy";
     setenv(variable.c_str(), (fromEnvironment ? proxy : wrong).c_str(), 1);
-    ModINET::CurlFacility facility({300ms, 2s, 5s},
-                                   [&](const std::string& url) { return asked = url, fromEnvironment ? wrong : proxy; });
+    const auto lookup = [&](const std::string& url) { return asked = url, fromEnvironment ? wrong : proxy; };
+    ModINET::CurlFacility facility({300ms, 2s, 5s}, lookup);
     std::u16string type;
     asked.clear();
-    EXPECT_EQ(ModINET::FetchPage(facility, u"http://h.invalid/a?q=x", type, post, 1024, mode), u"<p>caf\u00E9</p>") << line;
+    EXPECT_EQ(FetchPage(facility, u"http://h.invalid/a?q=x", type, post, 1024, mode), u"<p>caf\u00E9</p>") << line;
     EXPECT_THAT(seen, ::testing::StartsWith(line + "HTTP/1.1\r\n"));
     EXPECT_EQ(asked.empty(), fromEnvironment) << line;
     unsetenv(variable.c_str());
