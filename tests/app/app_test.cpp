@@ -1,12 +1,16 @@
+// The window logic on fake windows and views, and the names and places of
+// downloads.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "app/Downloads.h"
 #include "app/Layout.h"
 #include "app/MainForm.h"
 #include "app/SearchForm.h"
@@ -109,6 +113,9 @@ class Forms : public ::testing::Test, public ResultsWindowFactory {
     main = std::make_unique<MainForm>(WindowParts{std::move(window), std::move(view)}, *this, fetcher,
                                       u"/opt/quillmere");
     wb->fields[u"query"] = u"ubuntu iso";
+    // The start page is loaded, and what that logged forgotten.
+    main->Form_Load();
+    log.clear();
   }
 
   std::shared_ptr<SearchForm> CreateResultsWindow() override {
@@ -122,11 +129,6 @@ class Forms : public ::testing::Test, public ResultsWindowFactory {
     return forms.back();
   }
 
-  // Loads the start page and forgets what that logged.
-  void Start() {
-    main->Form_Load();
-    log.clear();
-  }
   FakeView& Results(size_t n) { return *views.at(n); }
 
   Log log;
@@ -151,7 +153,6 @@ class Forms : public ::testing::Test, public ResultsWindowFactory {
 
 TEST_F(Forms, StartPageBesideTheProgramIsTheFirstNavigationAndGoesAhead) {
   EXPECT_EQ(mainWindow->caption, u"Quillmere 4.5");
-  main->Form_Load();
   EXPECT_EQ(wb->location, u"/opt/quillmere/Data/index.dat");
   EXPECT_TRUE(main->StartPageShown());
   // Only the first navigation is let through whatever it is.
@@ -160,7 +161,6 @@ TEST_F(Forms, StartPageBesideTheProgramIsTheFirstNavigationAndGoesAhead) {
 }
 
 TEST_F(Forms, OnlyScriptAddressesInAnyLetterCaseAreLetThrough) {
-  Start();
   for (const char16_t* url : {u"javascript:void(0)", u"JavaScript:go()", u"JAVASCRIPT:"})
     EXPECT_FALSE(wb->UserNavigates(url)) << Narrow(url);
   EXPECT_THAT(log, IsEmpty());
@@ -172,7 +172,6 @@ TEST_F(Forms, OnlyScriptAddressesInAnyLetterCaseAreLetThrough) {
 }
 
 TEST_F(Forms, SearchRunsItsStepsInOrder) {
-  Start();
   EXPECT_TRUE(wb->UserNavigates(kSearch));
   EXPECT_THAT(log, ElementsAre("Main.MousePointer 11", "WB.FieldValue query", "create R1", "R1.Caption Search Result:",
                                "R1.Caption Quillmere: ubuntu iso", "R1.WB2.Navigate2 about:blank", "R1.Show",
@@ -192,7 +191,6 @@ TEST_F(Forms, SearchRunsItsStepsInOrder) {
 
 // A start page without the field searches on with an empty query.
 TEST_F(Forms, NoMatchPageStillShowsTheWindowAgainAndRestoresThePointer) {
-  Start();
   page = u"<html>Nothing found</html>";
   wb->fields.clear();
   wb->UserNavigates(kSearch);
@@ -200,11 +198,10 @@ TEST_F(Forms, NoMatchPageStillShowsTheWindowAgainAndRestoresThePointer) {
   EXPECT_THAT(Results(0).writes, ElementsAre(std::u16string(kPageTemplate),
                                             u"Your search did not result in any matches.", u"</table></body></html>"));
   EXPECT_EQ(windows[0]->shows, 2);
-  EXPECT_EQ(mainWindow->pointer, kPointerDefault);
+  EXPECT_EQ(mainWindow->pointer, 0);
 }
 
 TEST_F(Forms, FailedFetchLeavesABlankTitledWindowInEitherWindowClass) {
-  Start();
   page.clear();
   wb->UserNavigates(kSearch);
   EXPECT_EQ(log.back(), "Main.MousePointer 0");
@@ -219,7 +216,6 @@ TEST_F(Forms, FailedFetchLeavesABlankTitledWindowInEitherWindowClass) {
 }
 
 TEST_F(Forms, FollowedLinkOpensAWindowAndNeverChangesItsOwn) {
-  Start();
   wb->UserNavigates(kSearch);
   log.clear();
   // Other links, downloads above all, go ahead in the view itself.
@@ -245,7 +241,6 @@ TEST_F(Forms, FollowedLinkOpensAWindowAndNeverChangesItsOwn) {
 }
 
 TEST_F(Forms, CaptionsOfFollowedLinksAreTakenFromTheAddress) {
-  Start();
   wb->UserNavigates(kSearch);
   const std::pair<const char16_t*, const char16_t*> cases[] = {
       {u"http://h/DIRECTORY.ASP", u"Quillmere: Directory"},
@@ -272,6 +267,57 @@ TEST_F(Forms, LayoutKeepsViewsTopLeftAndNeverNegative) {
     window->Resize(width, height);
     EXPECT_THAT(view->bounds, ElementsAre(0, 0, size, size)) << width;
   }
+}
+
+// 244 bytes at most, so that WebKit's "<name>.wkdownload" still fits in 255.
+TEST(SafeDownloadName, KeepsNamesSafeAndWithin244Bytes) {
+  const std::string x236(236, 'x');
+  std::string euros;  // 79 three-byte characters
+  while (euros.size() < 79 * 3) euros += "\xe2\x82\xac";
+  const struct {
+    std::string suggested, expected;
+  } cases[] = {
+      {"Ubuntu 22.04.torrent", "Ubuntu 22.04.torrent"},
+      {"../../etc/passwd", ".._.._etc_passwd"},
+      {"/abs/path.torrent", "_abs_path.torrent"},
+      {"dir\\win.torrent", "dir_win.torrent"},
+      // The control characters end at 0x1F; 0x7F is one too, the bytes around it are not.
+      {std::string("x\x1f y~\x7f\0\t\n.torrent\x80", 18), "x_ y~____.torrent\x80"},
+      {"", "download"}, {".", "download"}, {"..", "download"}, {"   ", "download"},
+      {"  padded.torrent  ", "padded.torrent"},
+      {x236 + ".torrent", x236 + ".torrent"},
+      {x236 + "x.torrent", x236 + ".torrent"},
+      // The limit falls inside a three-byte character, which goes whole.
+      {euros + ".torrent", euros.substr(0, 78 * 3) + ".torrent"},
+      // An extension is at most 32 bytes with its dot; a longer one is cut like the rest.
+      {std::string(300, 'x') + "." + std::string(31, 'e'), std::string(212, 'x') + "." + std::string(31, 'e')},
+      {std::string(300, 'x') + "." + std::string(32, 'e'), std::string(244, 'x')},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SafeDownloadName(c.suggested), c.expected) << c.suggested;
+}
+
+TEST(DownloadFolder, PrefersTheEnvironmentThenTheSettingsThenHome) {
+  EXPECT_EQ(DownloadFolder("/env/dl", "/settings/dl", "/home/u"), "/env/dl");
+  EXPECT_EQ(DownloadFolder("", "/settings/dl", "/home/u"), "/settings/dl");
+  EXPECT_EQ(DownloadFolder(std::nullopt, "", "/home/u/"), "/home/u/Downloads");
+}
+
+TEST(UniqueDownloadPath, NumbersTheNameUntilItIsFreeAndNeverOverwrites) {
+  const std::string longest = std::string(236, 'n') + ".torrent";
+  const std::set<std::string> taken = {"/dl/a.torrent", "/dl/a (1).torrent", "/dl/noext", "/dl/.hidden",
+                                       "/dl/x.tar.gz", "/dl/" + longest};
+  const auto exists = [&](const std::string& path) { return taken.count(path) != 0; };
+  EXPECT_EQ(UniqueDownloadPath("/dl/", "b.torrent", exists), "/dl/b.torrent");
+  EXPECT_EQ(UniqueDownloadPath("/dl", "a.torrent", exists), "/dl/a (2).torrent");
+  EXPECT_EQ(UniqueDownloadPath("/dl", "noext", exists), "/dl/noext (1)");
+  EXPECT_EQ(UniqueDownloadPath("/dl", ".hidden", exists), "/dl/.hidden (1)");
+  EXPECT_EQ(UniqueDownloadPath("/dl", "x.tar.gz", exists), "/dl/x.tar (1).gz");
+  // A numbered name stays within 244 bytes too.
+  EXPECT_EQ(UniqueDownloadPath("/dl", longest, exists), "/dl/" + std::string(232, 'n') + " (1).torrent");
+  // When every name is taken it gives up rather than overwrite, after 9999 numbers.
+  unsigned calls = 0;
+  EXPECT_EQ(UniqueDownloadPath("/dl", "a.torrent", [&](const std::string&) { return ++calls > 0; }), "");
+  EXPECT_EQ(calls, 10000u);
 }
 
 }  // namespace
