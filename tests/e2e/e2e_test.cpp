@@ -248,7 +248,8 @@ TEST_F(ProgramTest, TypedSearchFeedsItsWindowItsLinksAndItsClosing) {
   // leaves the pointer alone.
   EXPECT_THAT(cursors_, ElementsAre("wait", "none"));
 
-
+  // Closing the main window leaves the program running; closing the last
+  // results window ends it.
   gtk_window_close(MainWindow());
   ASSERT_TRUE(SpinUntil([&] { return program_->Main() == nullptr; }));
   EXPECT_FALSE(lastClosed_);
