@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <map>
 #include <regex>
-#include <thread>
 
 #include "Pages.h"
 #include "Server.h"
+#include "SiteServer.h"
 #include "Torrent.h"
 #include "results/ResultsPage.h"
 #include "text/CodePage.h"
@@ -21,28 +21,22 @@ using namespace quillmere::text;
 using Strings = std::vector<std::string>;
 
 constexpr auto npos = std::string::npos;
-constexpr size_t kRows = kRowsPerPage;
-const std::string kHtml(kHtmlContentType);
+constexpr size_t kRows = 25;  // a page of results
+const std::string kHtml = "text/html; charset=windows-1252";
 
 const Catalogue kShipped = Catalogue::Load(QUILLMERE_DEMO_SITE_CATALOGUE, nullptr).value();
 
-// The site on 127.0.0.1, shared by every test of the run.
-struct LoopbackSite {
-  httplib::Server server;
-  int port = server.bind_to_any_port("127.0.0.1");
-  std::string baseUrl = "http://127.0.0.1:" + std::to_string(port) + "/";
-  std::jthread thread{[this] { MountSite(server, kShipped, baseUrl + "announce"), server.listen_after_bind(); }};
-  // A stop before the server listens would not end the thread.
-  LoopbackSite() { while (port > 0 && !server.is_running()) std::this_thread::yield(); }
-  ~LoopbackSite() { server.stop(); }
-};
-
-LoopbackSite& Site() { static LoopbackSite site; return site; }
+// The site on loopback, shared by every test of the run.
+const std::string kAnnounce = "http://tracker.test/announce";
+quillmere::endurance::SiteServer& Site() {
+  static quillmere::endurance::SiteServer site(0, [](httplib::Server& s) { MountSite(s, kShipped, kAnnounce); });
+  return site;
+}
 
 // GET of a target such as "/search.asp?query=x" sent as written, "+" for a
 // space as a browser sends it. No answer gives status -1 and no body.
 httplib::Response Get(const std::string& target) {
-  httplib::Client client("127.0.0.1", Site().port);
+  httplib::Client client("127.0.0.1", Site().port());
   client.set_url_encode(false);
   const auto result = client.Get(target.c_str());
   return result ? *result : httplib::Response();
@@ -105,7 +99,8 @@ TEST(SearchPage, CarriesTheMarkersAndLinkFormsAndTheBuilderMakesThemAbsolute) {
                            R"rx(href="download\.asp\?id=(\d+)&amp;[^"]+"><img src="images/downloadlock\.gif")rx"})
     EXPECT_EQ(AllMatches(table, form).size(), kRows) << form;
   using namespace quillmere::results;
-  for (const std::string& base = Site().baseUrl; auto variant : {Variant::ResultsWindow, Variant::MainWindow}) {
+  const std::string base = "http://127.0.0.1:" + std::to_string(Site().port()) + "/";
+  for (auto variant : {Variant::ResultsWindow, Variant::MainWindow}) {
     const auto page = BuildResultsPage(FromCodePage(res.body), std::u16string(base.begin(), base.end()), variant);
     const std::string rows = ToCodePage(page.resultsRows), nav = ToCodePage(page.pagesRow);
     // Details links become downloads, so each row has two download links.
@@ -141,7 +136,7 @@ TEST(Pagination, PageKHoldsItsSliceAndTheLastPageLinksBack) {
     const std::string prefix = std::regex_replace(target.substr(1), std::regex("&"), "&amp;") + "&amp;page=";
     for (int k = 1; k <= pages; ++k) {
       const std::string body = page(k), cell = Cut(body, "Pages (");
-      const auto first = expected.begin() + (k - 1) * kRowsPerPage;
+      const auto first = expected.begin() + (k - 1) * kRows;
       EXPECT_EQ(IdsOnPage(body), Strings(first, first + std::min<ptrdiff_t>(kRows, expected.end() - first))) << k;
       // The count of pages; "Previous", every other page and "Next" in order.
       EXPECT_EQ(cell.rfind("Pages (" + std::to_string(pages) + ")", 0), 0u) << cell;
@@ -237,7 +232,7 @@ TEST(Torrent, ADownloadIsCanonicalBencodingWithARealInfoDictionary) {
     ASSERT_EQ(Encode(torrent), res.body);
     const auto& info = torrent.dict.at("info").dict;
     EXPECT_EQ(std::tuple(torrent.dict.at("announce").string, info.at("name").string, info.at("length").integer),
-              std::tuple(Site().baseUrl + "announce", entry->fileName, static_cast<int64_t>(entry->sizeBytes)));
+              std::tuple(kAnnounce, entry->fileName, static_cast<int64_t>(entry->sizeBytes)));
     const int64_t piece = info.at("piece length").integer, pieces = (info.at("length").integer + piece - 1) / piece;
     const std::string& hashes = info.at("pieces").string;
     EXPECT_TRUE(piece >= 16 * 1024 && (piece & (piece - 1)) == 0 && pieces <= 1500) << "a power of two: " << piece;

@@ -7,9 +7,6 @@
 # to the desktop.
 #
 #   desktop_test.sh PROGRAM SITE NOTIFIER PORT [CASE...]
-# The case's folders are set in a subshell for the run of the script that
-# carries out the case.
-# shellcheck disable=SC2030,SC2031
 set -u
 if [ "${1:-}" != --case ]; then
   [ $# -ge 4 ] || { echo "usage: $0 PROGRAM SITE NOTIFIER PORT [CASE...]" >&2; exit 2; }
@@ -38,26 +35,23 @@ if [ "${1:-}" != --case ]; then
   export DISPLAY WEBKIT_DISABLE_COMPOSITING_MODE=1
   passed=0 failed=0
   for name in "${cases[@]}"; do
-    if (
-      export D=$top/$name
-      export HOME=$D/home XDG_CONFIG_HOME=$D/config XDG_DATA_HOME=$D/data XDG_CACHE_HOME=$D/cache
-      export XDG_DOWNLOAD_DIR=$D/Downloads XDG_DATA_DIRS=$D/share XDG_RUNTIME_DIR=$D/runtime
-      # The system's applications stay out of sight, so that only the test's
-      # recorder can take a torrent, and so do the system's bus services; the
-      # MIME database that tells a torrent stays in.
-      mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_CACHE_HOME" "$XDG_DATA_DIRS"
-      mkdir -m 700 "$XDG_RUNTIME_DIR"
-      for dir in mime glib-2.0 icons; do ln -s /usr/share/$dir "$XDG_DATA_DIRS/$dir"; done
-      dbus-run-session -- timeout 90 "$0" --case "$name"
-    ); then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+    # Only in the first case has the desktop an application for torrents.
+    types=
+    [ "$name" = torrent-opened ] && types="application/x-bittorrent x-scheme-handler/magnet inode/directory"
+    if sh "${0%/*}/private_desktop.sh" "$types" dbus-run-session -- timeout 90 "$0" --case "$name"; then
+      passed=$((passed + 1))
+    else
+      failed=$((failed + 1))
+    fi
   done
   echo "$passed passed, $failed failed"
   [ $failed -eq 0 ]
   exit
 fi
 
-# One case, in the folders of D and on a session bus of its own.
+# One case, on a desktop and a session bus of its own.
 CASE=$2
+D=$QUILLMERE_PRIVATE_DESKTOP
 
 ours() {  # the program's processes on this case's desktop
   for p in $(pgrep -x quillmere); do tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qx "HOME=$HOME" && echo "$p"; done
@@ -144,14 +138,6 @@ second-start)
   [ "$(ours)" = "$program" ] || fail "a second start left a second program: $(ours)"
   ;;
 torrent-opened | torrent-not-opened)
-  if [ "$CASE" = torrent-opened ]; then
-    printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s/handed"\n' "$D" >"$D/record"
-    chmod +x "$D/record"
-    printf '[Desktop Entry]\nType=Application\nName=Recorder\nExec=%s %%U\nMimeType=%s\n' "$D/record" \
-      'application/x-bittorrent;x-scheme-handler/magnet;inode/directory;' >"$XDG_DATA_HOME/applications/recorder.desktop"
-    printf '[Default Applications]\n%s=recorder.desktop\n' application/x-bittorrent x-scheme-handler/magnet \
-      inode/directory >"$XDG_CONFIG_HOME/mimeapps.list"
-  fi
   run_program
   search ubuntu
   # The first row's download link is its padlock, the one gold on the page.
@@ -164,12 +150,12 @@ torrent-opened | torrent-not-opened)
   if [ "$CASE" = torrent-opened ]; then
     [ "$(notice 2)" = "Torrent saved and opened" ] || fail "the notification is \"$(notice 2)\""
     [[ $body == *"${saved##*/}"* && $body == *"$XDG_DOWNLOAD_DIR"* ]] || fail "\"$body\" names not the file and its folder"
-    waitfor 10 exists "$D/handed" || fail "no application was handed the torrent"
-    [ "$(cat "$D/handed")" = "$saved" ] || fail "the torrent application was handed $(cat "$D/handed"), not $saved"
+    waitfor 10 exists "$HOME/handed" || fail "no application was handed the torrent"
+    [ "$(cat "$HOME/handed")" = "$saved" ] || fail "the torrent application was handed $(cat "$HOME/handed"), not $saved"
     # Clicking the notification opens the folder.
     gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
       --method org.freedesktop.Notifications.Invoke "$(notice 1)" default >/dev/null
-    waitfor 10 grep -qx "$XDG_DOWNLOAD_DIR" "$D/handed" || fail "the notification's action opened no folder"
+    waitfor 10 grep -qx "$XDG_DOWNLOAD_DIR" "$HOME/handed" || fail "the notification's action opened no folder"
   else
     [ "$(notice 2)" = "Torrent saved, but not opened" ] || fail "the notification is \"$(notice 2)\""
     [[ $body == *"$saved"* ]] || fail "\"$body\" does not give the saved file $saved"

@@ -34,15 +34,11 @@ TreeMemory MeasureTree(pid_t root) {
     for (const auto& [pid, entry] : all)
       if (entry.first == members[i] && seen.insert(pid).second) members.push_back(pid);
     std::ifstream in("/proc/" + std::to_string(members[i]) + "/smaps_rollup");
-    long pss = -1, rss = -1;
-    for (std::string line; std::getline(in, line);) {
-      // "Pss_Anon:" and the like fail at the '_' and leave the value alone.
-      std::sscanf(line.c_str(), "Pss: %ld", &pss);
-      std::sscanf(line.c_str(), "Rss: %ld", &rss);
-    }
+    long pss = -1;
+    // "Pss_Anon:" and the like fail at the '_' and leave the value alone.
+    for (std::string line; std::getline(in, line);) std::sscanf(line.c_str(), "Pss: %ld", &pss);
     // A process that has just ended reads as an empty rollup.
-    if (pss >= 0 && rss >= 0 && all.contains(members[i]))
-      tree.processes.push_back({members[i], all[members[i]].second, pss, rss});
+    if (pss >= 0 && all.contains(members[i])) tree.processes.push_back({members[i], all[members[i]].second, pss});
   }
   return tree;
 }

@@ -4,7 +4,6 @@
 
 #include <sys/types.h>
 
-#include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,15 +14,14 @@ struct ProcessMemory {
   pid_t pid = 0;
   std::string name;  // the kernel's short name, at most 15 characters
   long pssKib = 0;   // proportional set size: shared pages split between sharers
-  long rssKib = 0;
 };
 
 struct TreeMemory {
   std::vector<ProcessMemory> processes;  // the root first, children before grandchildren
-  long PssKib() const { return Sum(&ProcessMemory::pssKib); }
-  long RssKib() const { return Sum(&ProcessMemory::rssKib); }
-  long Sum(long ProcessMemory::*field) const {
-    return std::accumulate(processes.begin(), processes.end(), 0L, [&](long sum, auto& p) { return sum + p.*field; });
+  long PssKib() const {
+    long sum = 0;
+    for (const ProcessMemory& p : processes) sum += p.pssKib;
+    return sum;
   }
   // The processes whose name starts with `prefix` ("WebKitWeb"), in tree order.
   std::vector<pid_t> PidsNamed(std::string_view prefix) const {

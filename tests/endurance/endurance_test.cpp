@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <memory>
-
 #include "Harness.h"
 #include "ProcessMemory.h"
 #include "SiteServer.h"
@@ -46,25 +44,24 @@ void CloseResultsWindowsDownTo(Program& program, size_t keep) {
 TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck) {
   gtk_init();
   SiteServer site;
-  ASSERT_TRUE(site.ok()) << "port 8642 is taken";
+  ASSERT_TRUE(site.ok()) << "the site's port is taken";
   e2e::RecordingLauncher launcher;
-  auto program = std::make_unique<Program>(
-      nullptr, gtk::MakeBlockingFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher);
-  program->Start();
+  Program program(nullptr, gtk::MakeBlockingFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher);
+  program.Start();
   int terminations = 0;
   const auto watch = [&](WebKitWebView* view) {
     g_signal_connect_swapped(view, "web-process-terminated", G_CALLBACK(+[](int* n) { ++*n; }), &terminations);
     return view;
   };
-  WebKitWebView* main = watch(Program::ViewOf(program->Main()->WB()));
-  const auto newest = [&] { return Program::ViewOf(program->ResultsWindows().back()->WB2()); };
+  WebKitWebView* main = watch(Program::ViewOf(program.Main()->WB()));
+  const auto newest = [&] { return Program::ViewOf(program.ResultsWindows().back()->WB2()); };
   ASSERT_TRUE(e2e::WaitForPage(main, "document.querySelector('input[name=query]')"));
 
   TreeMemory baseline, last;
   for (int op = 0; op < kOperations; ++op) {
     // In each five: a search, three links followed from the window that the
     // step before opened, and a search that finds nothing.
-    const size_t before = program->ResultsWindows().size();
+    const size_t before = program.ResultsWindows().size();
     std::string what, expected = "Torrent Name";
     if (op % 5 == 0 || op % 5 == 4) {
       what = op % 5 ? "xq" + std::to_string(op) + " zzv" : kQueries[op / 5 % std::size(kQueries)];
@@ -75,13 +72,13 @@ TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck
       what = e2e::Click(newest(), kFollowLink + "(" + std::to_string(op) + ")");
       ASSERT_FALSE(what.empty()) << "operation " << op << ": no link to follow in the newest results window";
     }
-    ASSERT_TRUE(e2e::SpinUntil([&] { return program->ResultsWindows().size() == before + 1; }))
+    ASSERT_TRUE(e2e::SpinUntil([&] { return program.ResultsWindows().size() == before + 1; }))
         << "operation " << op << ", " << what << ": no window opened";
     ASSERT_TRUE(e2e::WaitForPage(
         watch(newest()), "document.title === 'Quillmere.' && document.body.innerText.includes('" + expected + "')"))
         << "operation " << op << ", " << what << ": the window is stuck without its page";
     const bool sample = op + 1 == kBaselineAfter || op + 1 == kOperations;
-    ASSERT_NO_FATAL_FAILURE(CloseResultsWindowsDownTo(*program, sample ? 0 : kMaxOpenResults));
+    ASSERT_NO_FATAL_FAILURE(CloseResultsWindowsDownTo(program, sample ? 0 : kMaxOpenResults));
     if (!sample) continue;
     // Measured with every results window closed and the main loop settled.
     e2e::SpinFor(2s);
@@ -95,7 +92,7 @@ TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck
   EXPECT_LE(last.PssKib(), 1.2 * baseline.PssKib())
       << "memory grew from " << baseline.PssKib() / 1024 << " MiB to " << last.PssKib() / 1024 << " MiB";
   // Nothing but the main window is left open.
-  EXPECT_EQ(program->OpenWindowCount(), 1u);
+  EXPECT_EQ(program.OpenWindowCount(), 1u);
 }
 
 }  // namespace

@@ -31,9 +31,7 @@ std::u16string Fetch(ModINET::CurlFacility& facility, const LoopbackServer& serv
 auto OpenDescriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
 std::string Head(const std::string& fields) { return "HTTP/1.1 200 OK\r\n" + fields + "\r\n\r\n"; }
 // Reads the request and sends `reply`.
-auto Answer(const std::string& reply) {
-  return [=](LoopbackServer& s) { s.ReadRequest().empty() || s.Send(reply); };
-}
+auto Answer(const std::string& reply) { return [=](LoopbackServer& s) { s.ReadRequest().empty() || s.Send(reply); }; }
 // The header of a body of `length` bytes, then a byte every `pause`, `count` times, then silence.
 auto Trickle(int length, std::chrono::milliseconds pause, int count) {
   return [=](LoopbackServer& s) {
@@ -80,7 +78,8 @@ const FaultCase kCases[] = {
             "Connection: close\r\n\r\nmoved!"),
      kLong, 0, 0, 0, kCaller, 0s, 21},
     {"SendsAOneMebibyteHeaderLine",
-     Answer(Head("Content-Type: text/html\r\nX-Filler: " + std::string(1 << 20, 'h') + "\r\nContent-Length: 5") + "hello"),
+     Answer(Head("Content-Type: text/html\r\nX-Filler: " + std::string(1 << 20, 'h') + "\r\nContent-Length: 5") +
+            "hello"),
      kLong, 0, 0, 0, kCaller, 0s},
     // The reset comes once the client has had time to take in what was sent.
     {"ResetsTheConnectionMidBody",

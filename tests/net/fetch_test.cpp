@@ -1,6 +1,9 @@
-// The fetcher against a recording fake facility: the calls on each path with
+// FetchPage against a recording fake facility: the calls on each path with
 // their arguments, what every failing step leaves behind, and how the body and
-// the Content-Type come back; and the URL split that it relies on.
+// the Content-Type come back; the URL split that it relies on; and FetchPage
+// on the libcurl facility against a scripted server on loopback: what goes
+// over the wire and what comes back.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +14,8 @@
 #include <tuple>
 #include <vector>
 
+#include "LoopbackServer.h"
+#include "net/CurlFacility.h"
 #include "net/ModINET.h"
 #include "net/Site.h"
 #include "net/UrlSplit.h"
@@ -18,10 +23,16 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using ModINET::FetchPage;
 using ModINET::Handle;
+using quillmere::text::FromCodePage;
 using quillmere::text::ToCodePage;
 using std::string_view;
+using ::testing::HasSubstr;
+
+const std::u16string kCaller = u"caller's value";
+const std::string kRef = ToCodePage(quillmere::site::SiteHost);
 
 // A response as the fake serves it, the buffer size that the fetch is given,
 // and the call that fails: number `failingCall` (from 0) of the operation
@@ -88,8 +99,6 @@ class FakeFacility : public ModINET::HttpFacility {
 };
 
 const std::u16string kUrl = u"http://site.test:8080/search.asp?query=dune&mode=1";
-const std::u16string kCaller = u"caller's value";
-const std::string kRef = ToCodePage(quillmere::site::SiteHost);
 const std::string kReads = "Read(3,1024)\nRead(3,1024)\nRead(3,1024)\nRead(3,1024)\n";
 const std::string kCloses = "Close(3)\nClose(2)\nClose(1)\n";
 
@@ -190,6 +199,117 @@ TEST(SplitUrl, FillsEveryPartAsItStandsInTheUrl) {
   for (const auto& [before, after, longest] : limits) {
     EXPECT_NE(Parts(before + std::string(longest, 'x') + after), "fails") << before << longest;
     EXPECT_EQ(Parts(before + std::string(longest + 1, 'x') + after), "fails") << before << longest;
+  }
+}
+
+// A response that ends its connection, with `head` after "HTTP/1.1 ".
+std::string Reply(const std::string& head, const std::string& body) {
+  return "HTTP/1.1 " + head + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+         body;
+}
+// `text` with "PORT" replaced by `port`.
+std::string AtPort(std::string text, int port) {
+  for (size_t at; (at = text.find("PORT")) != std::string::npos;) text.replace(at, 4, std::to_string(port));
+  return text;
+}
+const std::string kPage = Reply("200 OK\r\nContent-Type: text/html; charset=utf-8", "<p>caf\xE9</p>");
+
+struct WireCase {
+  std::vector<std::string> replies;  // one for each connection in turn; none: the first bytes are only read
+  std::string url;                   // "PORT" stands for the server's port; a path is on the server
+  std::u16string post, text, type;
+  std::vector<std::string> sent = {}, unsent = {};  // in the last request that the server got
+  int32_t mode = 1, bufferSize = 1024;
+};
+
+TEST(Loopback, RequestsGoOutAndResponsesComeBackAsTheFetchAsks) {
+  std::string bytes, chunks;
+  std::string chunked = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 512; ++i) bytes += static_cast<char>(i);
+  // Chunks of 1 to 9 bytes, whose sizes read the same in hexadecimal.
+  for (int i = 1; i < 300; ++i) {
+    chunks += std::string(i % 9 + 1, static_cast<char>('a' + i % 26));
+    chunked += std::to_string(i % 9 + 1) + "\r\n" + chunks.substr(chunks.size() - (i % 9 + 1)) + "\r\n";
+  }
+  const std::string ref = "Referer: " + kRef + "\r\n";
+  const std::u16string text = u"<p>caf\u00E9</p>", type = u"text/html; charset=utf-8";
+  const WireCase cases[] = {
+      // Blanks and bytes above 0x7F go escaped, and "%" as it stands.
+      {{kPage}, "/echo?query=a b%20\xE9&mode=1", u"", text, type,
+       {"GET /echo?query=a%20b%20%E9&mode=1 HTTP/1.1\r\n", "Host: 127.0.0.1:PORT\r\n", "Cache-Control: no-cache\r\n",
+        "User-Agent: Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)\r\n", "Pragma: no-cache\r\n"},
+       {"Referer", "Content-Length"}},
+      // The request with data; the URL's own query is not sent with it.
+      {{kPage}, "/echo?ignored=1", u"query=dune", text, type,
+       {"POST /echo HTTP/1.1\r\n", ref, "Content-Type: text/html\r\n", "Content-Length: 10\r\n",
+        "Cache-Control: no-cache\r\n", "\r\n\r\nquery=dune"}},
+      {{kPage}, "/echo", u"query=du ne#\u00E9", text, type,
+       {"GET /echo?query=du%20ne%23%E9 HTTP/1.1\r\n", ref, "Pragma: no-cache\r\n"},
+       {"Content-Length", "Content-Type"},
+       0},
+      // Error statuses come back like any other; the first Content-Type counts, trimmed.
+      {{Reply("404 Not Found\r\nContent-Type:   text/x  \r\nContent-Type: c/d", "page")}, "/", u"", u"page", u"text/x"},
+      {{Reply("500 Oops", "page")}, "/", u"", u"page", u""},
+      {{Reply("200 OK\r\nContent-Type: " + std::string(254, 'a'), "")}, "/", u"", u"", std::u16string(254, u'a')},
+      {{Reply("200 OK\r\nContent-Type: " + std::string(255, 'a'), "page")}, "/", u"", u"page", u""},
+      {{Reply("200 OK\r\nContent-Type: x/b", bytes)}, "/", u"", FromCodePage(bytes), u"x/b", {}, {}, 1, 100},
+      {{chunked + "0\r\n\r\n"}, "/", u"", FromCodePage(chunks), u"text/html", {}, {}, 1, 333},
+      // Only the final response's fields count.
+      {{Reply("302 Found\r\nLocation: /b\r\nContent-Type: text/moved", "moved"),
+        Reply("301 Moved\r\nLocation: /c\r\nContent-Type: text/moved", ""),
+        Reply("200 OK\r\nContent-Type: text/final", "final")},
+       "/a", u"", u"final", u"text/final", {"GET /c HTTP/1.1\r\n"}},
+      {{Reply("303 See Other\r\nLocation: /b", ""), Reply("200 OK", "final")}, "/a", u"a=1", u"final", u""},
+      // A connection dropped mid-body leaves the text read before it.
+      {{"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100000\r\n\r\n" + std::string(10000, 'x')}, "/",
+       u"", std::u16string(10000, u'x'), u"text/plain"},
+      // A redirect to ftp is not followed: the server sees nobody come back.
+      {{Reply("302 Found\r\nLocation: ftp://127.0.0.1:PORT/f", "")}, "/", u"", u"", kCaller},
+      // The request with data to an https URL begins with a TLS handshake
+      // record: content type 22, protocol major version 3.
+      {{}, "https://127.0.0.1:PORT/login", u"user=a", u"", kCaller, {std::string("\x16\x03")}},
+  };
+  for (const WireCase& c : cases) {
+    std::string seen;
+    std::u16string type = kCaller;
+    LoopbackServer server([&](LoopbackServer& s) {
+      if (c.replies.empty()) return void(seen = s.ReadRequest(true));
+      seen = s.ReadRequest();
+      s.Send(AtPort(c.replies[std::min<size_t>(s.connections, c.replies.size()) - 1], s.port));
+    });
+    const std::string url = AtPort(c.url[0] == '/' ? "http://127.0.0.1:PORT" + c.url : c.url, server.port);
+    // Through the entry point that the program calls, with the desktop's proxy lookup.
+    EXPECT_EQ(ModINET::FetchPage(FromCodePage(url), type, c.post, c.bufferSize, c.mode), c.text) << c.url;
+    EXPECT_EQ(type, c.type) << c.url;
+    EXPECT_EQ(server.connections, std::max<int>(1, static_cast<int>(c.replies.size()))) << c.url;
+    for (const std::string& text : c.sent) EXPECT_THAT(seen, HasSubstr(AtPort(text, server.port))) << c.url;
+    for (const std::string& text : c.unsent) EXPECT_THAT(seen, ::testing::Not(HasSubstr(text))) << c.url;
+  }
+}
+
+// For http, libcurl takes a proxy from the lower-case http_proxy alone; with
+// none named there, the desktop's setting is asked, on both request paths.
+// The proxy that must not be used never accepts a connection.
+TEST(Loopback, ProxyComesFromLowerCaseHttpProxyElseFromTheDesktop) {
+  std::string seen, asked;
+  LoopbackServer server([&](LoopbackServer& s) { (seen = s.ReadRequest()).empty() || s.Send(kPage); }), nobody(nullptr);
+  const std::string proxy = server.Url(""), wrong = nobody.Url("");
+  unsetenv("no_proxy");
+  const std::tuple<std::string, std::u16string, int32_t, std::string> cases[] = {
+      {"http_proxy", u"", 1, "GET http://h.invalid/a?q=x "}, {"HTTP_PROXY", u"", 1, "GET http://h.invalid/a?q=x "},
+      {"http_proxy", u"q=1", 1, "POST http://h.invalid/a "},
+      {"HTTP_PROXY", u"q=a b", 0, "GET http://h.invalid/a?q=a%20b "}};
+  for (const auto& [variable, post, mode, line] : cases) {
+    const bool fromEnvironment = variable == "http_proxy";
+    setenv(variable.c_str(), (fromEnvironment ? proxy : wrong).c_str(), 1);
+    const auto lookup = [&](const std::string& url) { return asked = url, fromEnvironment ? wrong : proxy; };
+    ModINET::CurlFacility facility({300ms, 2s, 5s}, lookup);
+    std::u16string type;
+    asked.clear();
+    EXPECT_EQ(FetchPage(facility, u"http://h.invalid/a?q=x", type, post, 1024, mode), u"<p>caf\u00E9</p>") << line;
+    EXPECT_THAT(seen, ::testing::StartsWith(line + "HTTP/1.1\r\n"));
+    EXPECT_EQ(asked.empty(), fromEnvironment) << line;
+    unsetenv(variable.c_str());
   }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "results/PageTexts.h"
 #include "results/ResultsPage.h"
@@ -10,6 +11,7 @@ namespace {
 using namespace quillmere::results;
 
 constexpr std::u16string_view kBase = u"http://idx.test/";
+const std::u16string kEnd = u"</table></body></html>";
 
 std::u16string Join(const BuiltPage& page) {
   std::u16string out;
@@ -18,11 +20,9 @@ std::u16string Join(const BuiltPage& page) {
 }
 
 BuiltPage Main(std::u16string_view source) { return BuildResultsPage(source, kBase, Variant::MainWindow); }
-BuiltPage Results(std::u16string_view source) { return BuildResultsPage(source, kBase, Variant::ResultsWindow); }
 
 TEST(NoMatch, WrittenByteForByteInBothVariants) {
-  const std::u16string expected = std::u16string(kPageTemplate) +
-                                  u"Your search did not result in any matches." + u"</table></body></html>";
+  const std::u16string expected = std::u16string(kPageTemplate) + u"Your search did not result in any matches." + kEnd;
   for (std::u16string source : {u"", u"<html>nothing here</html>", u"<td>torrent name</td></table>",
                                 u"TORRENT NAME Pages ( </td>"}) {
     for (Variant variant : {Variant::MainWindow, Variant::ResultsWindow}) {
@@ -34,59 +34,47 @@ TEST(NoMatch, WrittenByteForByteInBothVariants) {
 }
 
 TEST(ResultsFragment, RunsFromTheMarkerToTheFirstTableEndAfterIt) {
-  const std::u16string source = u"<table>x</table>head<td>Torrent Name</td><tr>Torrent Name again</tr></table>tail</table>";
-  const BuiltPage page = Main(source);
+  const BuiltPage page =
+      Main(u"<table>x</table>head<td>Torrent Name</td><tr>Torrent Name again</tr></table>tail</table>");
   ASSERT_TRUE(page.matched);
   // A "</table>" before the marker plays no part, a second marker stays inside.
   EXPECT_EQ(page.resultsRows, u"Torrent Name</td><tr>Torrent Name again</tr>");
-  EXPECT_EQ(page.markStart, 25);
-  EXPECT_EQ(page.markEnd, 69);
-  EXPECT_EQ(page.markLength, 44);
+  EXPECT_EQ(std::tuple(page.markStart, page.markEnd, page.markLength), std::tuple(25, 69, 44));
   EXPECT_EQ(page.Writes()[0], kPageTemplate);
-  EXPECT_EQ(page.Writes()[2], u"</table></body></html>");
+  EXPECT_EQ(page.Writes()[2], kEnd);
 }
 
-struct RewriteCase {
-  const char* name;
-  std::u16string fragment;  // placed after the marker, inside the table
-  std::u16string mainWindow;
-  std::u16string resultsWindow;
-};
-
-class Rewrites : public ::testing::TestWithParam<RewriteCase> {};
-
-TEST_P(Rewrites, MakesTheSiteLinksAbsolute) {
-  const RewriteCase& c = GetParam();
-  const std::u16string source = u"<p>Torrent Name" + c.fragment + u"</table>";
-  EXPECT_EQ(Main(source).resultsRows, u"Torrent Name" + c.mainWindow) << c.name;
-  EXPECT_EQ(Results(source).resultsRows, u"Torrent Name" + c.resultsWindow) << c.name;
+TEST(Rewrites, MakeTheSiteLinksAbsoluteInEachVariant) {
+  // A fragment placed after the marker, and what it becomes in the main window and in a results window.
+  const std::u16string cases[][3] = {
+      {u"<a href=\"download.asp?id=1&amp;f=a\">", u"<a href=\"http://idx.test/download.asp?id=1&amp;f=a\">",
+       u"<a href=\"http://idx.test/download.asp?id=1&f=a\">"},
+      // A details link becomes a download link, prefixed once only.
+      {u"<a href=\"search.asp?mode=torrentdetails&amp;id=7\">", u"<a href=\"http://idx.test/download.asp?amp;id=7\">",
+       u"<a href=\"http://idx.test/download.asp?id=7\">"},
+      {u"<a href=\"directory.asp?mode=sub&amp;cat=3\">",
+       u"<a href=\"http://idx.test/directory.asp?mode=sub&amp;cat=3\">",
+       u"<a href=\"http://idx.test/directory.asp?mode=sub&cat=3\">"},
+      {u"<img src=\"images/downloadlock.gif\">", u"<img src=\"http://idx.test/images/downloadlock.gif\">",
+       u"<img src=\"http://idx.test/images/downloadlock.gif\">"},
+      // Other search and directory links stay relative.
+      {u"search.asp?query=a directory.asp?cat=1", u"search.asp?query=a directory.asp?cat=1",
+       u"search.asp?query=a directory.asp?cat=1"},
+      // Plain text replacement: wherever it stands, and again on an absolute address.
+      {u"see download.asp? and http://idx.test/download.asp?id=2",
+       u"see http://idx.test/download.asp? and http://idx.test/http://idx.test/download.asp?id=2",
+       u"see http://idx.test/download.asp? and http://idx.test/http://idx.test/download.asp?id=2"},
+      {u"Download.asp? IMAGES/downloadlock.gif Directory.asp?mode=sub&",
+       u"Download.asp? IMAGES/downloadlock.gif Directory.asp?mode=sub&",
+       u"Download.asp? IMAGES/downloadlock.gif Directory.asp?mode=sub&"},
+      {u"a&amp;amp;b amp;c &&amp;", u"a&amp;amp;b amp;c &&amp;", u"a&b c &&"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const std::u16string source = u"<p>Torrent Name" + c[0] + u"</table>";
+    EXPECT_EQ(Main(source).resultsRows, u"Torrent Name" + c[1]);
+    EXPECT_EQ(BuildResultsPage(source, kBase, Variant::ResultsWindow).resultsRows, u"Torrent Name" + c[2]);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Links, Rewrites,
-    ::testing::Values(
-        RewriteCase{"Download", u"<a href=\"download.asp?id=1&amp;f=a\">", u"<a href=\"http://idx.test/download.asp?id=1&amp;f=a\">",
-                    u"<a href=\"http://idx.test/download.asp?id=1&f=a\">"},
-        // A details link becomes a download link, prefixed once only.
-        RewriteCase{"Details", u"<a href=\"search.asp?mode=torrentdetails&amp;id=7\">",
-                    u"<a href=\"http://idx.test/download.asp?amp;id=7\">", u"<a href=\"http://idx.test/download.asp?id=7\">"},
-        RewriteCase{"Category", u"<a href=\"directory.asp?mode=sub&amp;cat=3\">",
-                    u"<a href=\"http://idx.test/directory.asp?mode=sub&amp;cat=3\">",
-                    u"<a href=\"http://idx.test/directory.asp?mode=sub&cat=3\">"},
-        RewriteCase{"Image", u"<img src=\"images/downloadlock.gif\">", u"<img src=\"http://idx.test/images/downloadlock.gif\">",
-                    u"<img src=\"http://idx.test/images/downloadlock.gif\">"},
-        // Other search and directory links stay relative.
-        RewriteCase{"OtherLinks", u"search.asp?query=a directory.asp?cat=1", u"search.asp?query=a directory.asp?cat=1",
-                    u"search.asp?query=a directory.asp?cat=1"},
-        // Plain text replacement: wherever it stands, and again on an absolute address.
-        RewriteCase{"TextAndAbsolute", u"see download.asp? and http://idx.test/download.asp?id=2",
-                    u"see http://idx.test/download.asp? and http://idx.test/http://idx.test/download.asp?id=2",
-                    u"see http://idx.test/download.asp? and http://idx.test/http://idx.test/download.asp?id=2"},
-        RewriteCase{"LetterCase", u"Download.asp? IMAGES/downloadlock.gif Directory.asp?mode=sub&",
-                    u"Download.asp? IMAGES/downloadlock.gif Directory.asp?mode=sub&",
-                    u"Download.asp? IMAGES/downloadlock.gif Directory.asp?mode=sub&"},
-        RewriteCase{"Ampersands", u"a&amp;amp;b amp;c &&amp;", u"a&amp;amp;b amp;c &&amp;", u"a&b c &&"}),
-    [](const ::testing::TestParamInfo<RewriteCase>& info) { return std::string(info.param.name); });
 
 TEST(NavigationRow, CutAfterTheResultsTableAndWrapped) {
   const std::u16string source =
@@ -104,15 +92,13 @@ TEST(NavigationRow, CutAfterTheResultsTableAndWrapped) {
               u"</td></tr></table></body></html>");
     EXPECT_EQ(page.Writes()[2], page.pagesRow);
   }
-}
-
-TEST(NavigationRow, AbsentOrOnlyBeforeTheTableGivesThePlainEnding) {
+  // Absent, or only before the table: the plain ending.
   for (std::u16string source : {u"<td>Torrent Name</td></table>no navigation",
                                 u"<td>Pages (1)</td><td>Torrent Name</td></table>after"}) {
     const BuiltPage page = Main(source);
     ASSERT_TRUE(page.matched);
-    EXPECT_EQ(page.pagesRow, u"</table></body></html>");
-    EXPECT_EQ(Join(page), std::u16string(kPageTemplate) + u"Torrent Name</td>" + u"</table></body></html>");
+    EXPECT_EQ(page.pagesRow, kEnd);
+    EXPECT_EQ(Join(page), std::u16string(kPageTemplate) + u"Torrent Name</td>" + kEnd);
   }
 }
 
@@ -121,7 +107,7 @@ TEST(NavigationRow, AbsentOrOnlyBeforeTheTableGivesThePlainEnding) {
 TEST(Builder, APieceWithoutItsEndRunsToTheEndOfThePage) {
   const BuiltPage page = Main(u"<td>Torrent Name</td><tr>row</tr> Pages ( <a>2</a></td>");
   EXPECT_EQ(page.resultsRows, u"Torrent Name</td><tr>row</tr> Pages ( <a>2</a></td>");
-  EXPECT_EQ(page.pagesRow, u"</table></body></html>");
+  EXPECT_EQ(page.pagesRow, kEnd);
   EXPECT_EQ(Main(u"Torrent Name</table>Pages (2) search.asp?page=2").pagesRow,
             std::u16string(kRowHead) + u"Pages (2) http://idx.test/search.asp?page=2" + std::u16string(kRowTail));
   const std::u16string nul(1, u'\0');

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "results/ResultsPage.h"
 #include "text/CodePage.h"
+#include "text/ReplacePasses.h"
+#include "text/ScanDispatch.h"
 #include "text/Text.h"
 
 namespace {
@@ -43,6 +47,78 @@ TEST(ReplaceAll, ReplacesEachOccurrenceOfTheOriginalOnce) {
       // A match that only appears once the replacement is joined to what follows.
       {u"xab", u"xa", u"x", u"xb"}, {u"aab", u"ab", u"a", u"aa"}};
   for (const auto& c : cases) EXPECT_EQ(ReplaceAll(c[0], c[1], c[2]), c[3]) << ToUtf8(c[0]);
+}
+
+// The results builder's own link passes, made in one scan, for several base
+// addresses, on text made of pieces of the find texts and of markup, so that
+// matches, near matches and matches split across pieces are all common.
+TEST(ReplaceInTurn, OneScanGivesWhatThePassesInTurnGive) {
+  const std::vector<std::u16string> pieces = {
+      u"download.asp?", u"search.asp?mode=torrentdetails&", u"directory.asp?mode=sub&", u"images/downloadlock.gif",
+      u"amp;", u"&", u"&amp;", u"a", u"amp", u";", u"?", u"download", u".asp", u"search.asp?", u"mode=sub&",
+      u"<td>", u"</a>", u"\"", u"k", u"images/", u"lock.gif", u"http://h/", u"\u00E9", std::u16string(1, u'\0')};
+  std::mt19937 rng(20261206);
+  std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1);
+  for (std::u16string base : {u"http://127.0.0.1:8642/", u"http://idx.test/", u""}) {
+    for (auto variant : {quillmere::results::Variant::MainWindow, quillmere::results::Variant::ResultsWindow}) {
+      const quillmere::results::LinkPasses links(base, variant);
+      ASSERT_TRUE(CanReplaceInOneScan(links.Passes())) << "the builder's passes must take the fast path";
+      for (int round = 0; round < 3000; ++round) {
+        std::u16string text;
+        for (int i = 0; i < round % 40; ++i) text += pieces[pick(rng)];
+        std::u16string inTurn = text;
+        for (const Replacement& pass : links.Passes()) inTurn = ReplaceAll(inTurn, pass.find, pass.replacement);
+        ASSERT_EQ(ReplaceInTurn(text, links.Passes()), inTurn) << round;
+      }
+    }
+  }
+}
+
+TEST(CanReplaceInOneScan, RefusesPassesWhoseFindTextsCanOverlap) {
+  const std::vector<std::vector<Replacement>> refused = {
+      {{u"aa", u"x"}},                  // overlaps itself
+      {{u"ab", u"x"}, {u"bc", u"y"}},   // one runs into the other
+      {{u"abc", u"x"}, {u"b", u"y"}},   // one holds the other
+      {{u"ab", u""}, {u"cd", u"y"}},    // a removal before a later pass
+      {{u"ab", u"xc"}, {u"cd", u"y"}},  // an insertion that runs into a later find text
+  };
+  for (const auto& passes : refused) EXPECT_FALSE(CanReplaceInOneScan(passes));
+  EXPECT_TRUE(CanReplaceInOneScan(std::vector<Replacement>{{u"ab", u"x"}, {u"cd", u"y"}, {u"ef", u""}}));
+}
+
+// Both instruction sets' kernels, where the processor runs them: the program
+// picks one at run time, so each must agree with a plain scan on its own.
+TEST(ScanKernels, AgreeWithAPlainScanAtEveryOffsetAndLength) {
+  namespace scan = quillmere::text::scan;
+  std::vector<std::pair<decltype(&scan::generic::FindPattern), decltype(&scan::generic::ForEachKey)>> kernels = {
+      {&scan::generic::FindPattern, &scan::generic::ForEachKey}};
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) kernels.emplace_back(&scan::avx2::FindPattern, &scan::avx2::ForEachKey);
+#endif
+  std::mt19937 rng(42);
+  std::uniform_int_distribution<int> letter(0, 7);
+  for (const auto& [find, forEachKey] : kernels) {
+    for (size_t size = 0; size < 70; ++size) {
+      std::u16string text;
+      for (size_t i = 0; i < size; ++i) text += static_cast<char16_t>(u'a' + letter(rng));
+      // Characters that differ only in their high byte must not be taken for each
+      // other, and a NUL, which ends the key text in memory, is no key.
+      if (size > 5) text[size / 2] = u'\u0161', text[size / 3] = u'\0';
+      for (std::u16string pattern : {u"a", u"ab", u"dca", u"abcab", u"\u0161", u"b\u0161c"}) {
+        for (size_t from = 0; from <= size; from += 3)
+          EXPECT_EQ(find(text.data(), text.size(), from, pattern.data(), pattern.size()), text.find(pattern, from));
+      }
+      // One key, two, and the most that a scan takes, eight.
+      for (std::u16string keys : {u"c", u"c\u0161", u"\u0160\u0162bd\u0161fhg"}) {
+        std::vector<size_t> seen, expected;
+        forEachKey(text.data(), text.size(), keys.data(), keys.size(),
+                   [](void* out, size_t at) { static_cast<std::vector<size_t>*>(out)->push_back(at); }, &seen);
+        for (size_t i = 0; i < size; ++i)
+          if (keys.find(text[i]) != std::u16string::npos) expected.push_back(i);
+        EXPECT_EQ(seen, expected) << size << " " << keys.size();
+      }
+    }
+  }
 }
 
 TEST(Lower, LowersLettersAndKeepsTheRest) {
