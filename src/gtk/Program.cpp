@@ -66,7 +66,8 @@ app::MainForm& Program::Start() {
 
 std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
   std::optional<ResultsParts> made = TakeSpare();
-  if (!made) made = MakeResultsParts();
+  if (made && app_) gtk_window_set_application(made->window->Widget(), app_);
+  if (!made) made = MakeResultsParts(app_);
   auto form = std::make_shared<app::SearchForm>(std::move(made->parts), *this, fetcher_);
   *made->self = form.get();
   results_.push_back(form);
@@ -74,13 +75,13 @@ std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
   return form;
 }
 
-Program::ResultsParts Program::MakeResultsParts() {
+Program::ResultsParts Program::MakeResultsParts(GtkApplication* app) {
   auto view = std::make_unique<WebViewAdapter>(session_, WebViewAdapter::Kind::Results);
   WebViewAdapter& viewRef = *view;
   // The form's address is known only once it exists; the closing callback
   // reads it through this cell.
   auto self = std::make_shared<const void*>(nullptr);
-  auto window = std::make_unique<WindowAdapter>(app_, kResultsStyle, GTK_WIDGET(view->Widget()),
+  auto window = std::make_unique<WindowAdapter>(app, kResultsStyle, GTK_WIDGET(view->Widget()),
                                                 [this, self] { Release(*self); });
   viewRef.SetHost(window->Host());
   window->ShowWhenViewLoads(kResultsShowDelayMs);

@@ -70,7 +70,8 @@ class Program final : public app::ResultsWindowFactory {
     WindowAdapter* window;
     std::shared_ptr<const void*> self;
   };
-  ResultsParts MakeResultsParts();
+  // `app` is null for the spare, which joins the application when handed over.
+  ResultsParts MakeResultsParts(GtkApplication* app);
   // The spare results window, made ahead of time (SpareWindow.cpp).
   void MakeSpareAfterStartPage();
   void MakeNextSpare();

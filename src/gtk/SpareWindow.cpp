@@ -29,16 +29,13 @@ void Program::MakeSpareAfterStartPage() {
       this);
   startPageLoaded_.emplace(view, loaded);
   if (!app_) return;
-  // The spare belongs to the application like every other window, so that
-  // the desktop knows it as the program's once it is shown; but it must not
-  // keep the application running once the user has closed the others.
+  // The spare joins the application only when it is handed over: before
+  // that it would be the application's newest window, the one that Ctrl+W
+  // closes, and it must not keep the program running once the user has
+  // closed every window they see.
   const gulong removed = g_signal_connect(
       app_, "window-removed", G_CALLBACK(+[](GtkApplication* app, GtkWindow*, gpointer data) {
-        auto* self = static_cast<Program*>(data);
-        GList* windows = gtk_application_get_windows(app);
-        const bool onlySpare = self->spare_ && windows && !windows->next &&
-                               windows->data == self->spare_->window->Widget();
-        if (!windows || onlySpare) self->DropSpare();
+        if (!gtk_application_get_windows(app)) static_cast<Program*>(data)->DropSpare();
       }),
       this);
   windowRemoved_.emplace(app_, removed);
@@ -57,7 +54,7 @@ gboolean Program::MakeSpare(gpointer data) {
   self->spareSource_.forget();
   const bool anyShown = self->app_ ? gtk_application_get_windows(self->app_) != nullptr : self->OpenWindowCount() > 0;
   if (self->spare_ || !anyShown) return G_SOURCE_REMOVE;
-  ResultsParts spare = self->MakeResultsParts();
+  ResultsParts spare = self->MakeResultsParts(nullptr);
   spare.parts.view->Navigate2(u"about:blank");
   spare.window->Realize();
   self->spare_ = std::move(spare);
