@@ -1,6 +1,7 @@
 #include "app/Downloads.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 namespace quillmere::app {
@@ -79,6 +80,24 @@ std::string UniqueDownloadPath(const std::string& folder, const std::string& nam
     if (!exists(candidate)) return candidate;
   }
   return {};
+}
+
+Notice SavedNotice(const std::string& path, bool torrent, bool opened, const std::string& error) {
+  const std::filesystem::path saved(path);
+  const std::string name = saved.filename().string(), folder = saved.parent_path().string();
+  if (!torrent) return {"download", "Download saved", name + " is in " + folder, folder};
+  if (opened) return {"download", "Torrent saved and opened", name + " is in " + folder, folder};
+  return {"download", "Torrent saved, but not opened",
+          "It could not be handed to a torrent application (" + error + "). The file is saved as " + path, folder};
+}
+
+Notice FailedNotice(const std::string& path, const std::string& error) {
+  const std::string name = path.empty() ? "A download" : std::filesystem::path(path).filename().string();
+  return {"download-failed", "Download failed", name + " could not be saved: " + error, {}};
+}
+
+Notice MagnetNotice(const std::string& error) {
+  return {"magnet", "Magnet link not opened", "It could not be handed to a torrent application (" + error + ").", {}};
 }
 
 }  // namespace quillmere::app

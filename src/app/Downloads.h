@@ -1,5 +1,6 @@
 // Where a download is saved: the folder, and a file name that is safe to
-// create there and never overwrites a file that is already there.
+// create there and never overwrites a file that is already there; and what
+// the user is told once it has ended.
 #pragma once
 
 #include <functional>
@@ -38,5 +39,23 @@ inline constexpr unsigned kMaxNumberedNames = 9999;
 // numbered name up to kMaxNumberedNames is taken.
 std::string UniqueDownloadPath(const std::string& folder, const std::string& name,
                                const std::function<bool(const std::string& path)>& exists);
+
+// What the user is told once a download or a hand-off has ended: the
+// notification's id (a later one with the same id replaces it), its title and
+// text, and the folder its action opens, none when empty.
+struct Notice {
+  std::string id;
+  std::string title;
+  std::string body;
+  std::string folder;
+};
+
+// A download saved at `path`. Only a torrent goes to an application: `opened`
+// says whether the torrent application took it, `error` why not.
+Notice SavedNotice(const std::string& path, bool torrent, bool opened, const std::string& error);
+// A download that could not be saved at `path` (empty when it never had one).
+Notice FailedNotice(const std::string& path, const std::string& error);
+// A magnet link that no application took.
+Notice MagnetNotice(const std::string& error);
 
 }  // namespace quillmere::app

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "app/Downloads.h"
+
 namespace quillmere::gtk {
 
 // The outcome of a hand-off: whether an application took it, and if not, why
@@ -15,14 +17,7 @@ struct Handoff {
   std::string error;
 };
 
-// A desktop notification: a title and a line of text, and, when `folder` is
-// set, an action that opens that folder.
-struct Notice {
-  std::string id;
-  std::string title;
-  std::string body;
-  std::string folder;
-};
+using app::Notice;
 
 class DesktopLauncher {
  public:

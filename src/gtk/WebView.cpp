@@ -142,10 +142,8 @@ void WebSession::OnDownloadFailed(WebKitDownload* download, GError* error, gpoin
   // A download given up because no free name was left was already refused.
   if (g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER)) return;
   const char* destination = webkit_download_get_destination(download);
-  GCharPtr name(destination ? g_path_get_basename(destination) : nullptr);
   static_cast<WebSession*>(self)->launcher_.Notify(
-      {"download-failed", "Download failed", std::string(name ? name.get() : "A download") + " could not be saved: " +
-                                                 (error ? error->message : "unknown error"), {}});
+      app::FailedNotice(destination ? destination : "", error ? error->message : "unknown error"));
 }
 
 void WebSession::OnDownloadFinished(WebKitDownload* download, gpointer self) {
@@ -155,32 +153,17 @@ void WebSession::OnDownloadFinished(WebKitDownload* download, gpointer self) {
   if (!destination) return;
   auto* session = static_cast<WebSession*>(self);
   session->finished_.emplace_back(destination);
-  GCharPtr name(g_path_get_basename(destination));
-  GCharPtr folder(g_path_get_dirname(destination));
   // Only a torrent goes to an application, the torrent application; every
   // other download is saved and left alone, whatever the server called it.
-  if (!IsTorrentFile(destination)) {
-    session->launcher_.Notify({"download", "Download saved", std::string(name.get()) + " is in " + folder.get(),
-                               folder.get()});
-    return;
-  }
-  const Handoff handoff = session->launcher_.OpenTorrent(destination);
-  if (handoff.launched) {
-    session->launcher_.Notify({"download", "Torrent saved and opened",
-                               std::string(name.get()) + " is in " + folder.get(), folder.get()});
-  } else {
-    session->launcher_.Notify({"download", "Torrent saved, but not opened",
-                               "It could not be handed to a torrent application (" + handoff.error +
-                                   "). The file is saved as " + destination,
-                               folder.get()});
-  }
+  const bool torrent = IsTorrentFile(destination);
+  const Handoff handoff = torrent ? session->launcher_.OpenTorrent(destination) : Handoff{};
+  session->launcher_.Notify(app::SavedNotice(destination, torrent, handoff.launched, handoff.error));
 }
 
 // --- WebViewAdapter ---
 
 WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
-    : session_(session), readsField_(kind == Kind::Main), alive_(std::make_shared<bool>(true)),
-      results_(kind == Kind::Results) {
+    : session_(session), kind_(kind), alive_(std::make_shared<bool>(true)) {
   view_ = kind == Kind::Main ? session.NewMainView() : session.NewResultsView();
   signalIds_.push_back(g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(OnDecidePolicy), this));
   signalIds_.push_back(g_signal_connect(view_.get(), "load-changed", G_CALLBACK(OnLoadChanged), this));
@@ -319,7 +302,7 @@ void WebViewAdapter::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpoint
 void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
   auto* self = static_cast<WebViewAdapter*>(data);
   self->gestureLoad_ = false;
-  if (self->readsField_) {
+  if (self->kind_ == Kind::Main) {
     // The main window's start page comes back as it was first loaded,
     // without counting as a navigation of the user's.
     if (!self->shownFile_.empty()) {
@@ -365,7 +348,7 @@ bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWi
     }
     return true;
   }
-  if (results_ && !ownLoad && uri != "about:blank") {
+  if (kind_ == Kind::Results && !ownLoad && uri != "about:blank") {
     // A results page comes from a site we do not control: only the user's own
     // click may take it anywhere, and a server's redirect of such a click.
     // The type of navigation is no substitute: a script's a.click() arrives
@@ -376,7 +359,7 @@ bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWi
       return true;
     }
   }
-  if (!readsField_) {
+  if (kind_ == Kind::Results) {
     RunHandler(decision, newWindow);
     return true;
   }
@@ -439,9 +422,7 @@ void WebViewAdapter::RunHandler(WebKitPolicyDecision* decision, bool newWindow) 
     // Only the user's own click hands an address to another application.
     if (!gesture) return;
     const Handoff handoff = session_.Launcher().OpenUri(uri);
-    if (!handoff.launched)
-      session_.Launcher().Notify({"magnet", "Magnet link not opened",
-                                  "It could not be handed to a torrent application (" + handoff.error + ").", {}});
+    if (!handoff.launched) session_.Launcher().Notify(app::MagnetNotice(handoff.error));
     return;
   }
   if (newWindow) {

@@ -96,13 +96,13 @@ class WebViewAdapter final : public app::BrowserView {
   QuillmereViewHost* host_ = nullptr;
   BeforeNavigate2Handler handler_;
   std::vector<gulong> signalIds_;
-  // Whether navigations read the page's search field first (main window).
-  bool readsField_;
+  // The main window's navigations read the page's search field first; a
+  // results window's go ahead only with the user's own click.
+  Kind kind_;
   // Tells a field read that is still under way whether this adapter lives.
   std::shared_ptr<bool> alive_;
 
   float top_ = 0, left_ = 0, width_ = 0, height_ = 0;
-  bool results_;
   std::u16string written_;
   // The last page written, kept to show it again should its web process die.
   std::string shownPage_;

@@ -20,6 +20,9 @@ constexpr long kMaxRedirects = 20;
 constexpr int64_t kLongestWaitMs = 1000;
 constexpr int64_t kCancellableWaitMs = 50;
 
+// Whether the flag that another thread may set has been set; no flag, never.
+bool IsSet(const std::atomic<bool>* flag) { return flag != nullptr && flag->load(std::memory_order_acquire); }
+
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
@@ -221,12 +224,10 @@ class Transfer {
  private:
   size_t Available() const { return pending_.size() - readPos_; }
 
-  bool Cancelled() const { return cancelled_ != nullptr && cancelled_->load(std::memory_order_acquire); }
-
   template <typename Ready>
   void Drive(Ready ready) {
     while (!done_ && !ready()) {
-      if (Cancelled()) {
+      if (IsSet(cancelled_)) {
         Finish(true);
         break;
       }
@@ -244,7 +245,7 @@ class Transfer {
       // runs past it.
       const auto now = Clock::now();
       const auto end = std::min(lastActivity_ + timeouts_.stall, deadline_);
-      if (now >= end || Cancelled()) {
+      if (now >= end || IsSet(cancelled_)) {
         Finish(true);
         break;
       }
@@ -358,13 +359,11 @@ CurlFacility::CurlFacility(Timeouts timeouts, ProxyLookup proxyLookup, const std
   GlobalInit();
 }
 
-bool CurlFacility::Cancelled() const { return cancelled_ != nullptr && cancelled_->load(std::memory_order_acquire); }
-
 CurlFacility::~CurlFacility() = default;
 
 // Once cancelled, no handle is found any more, so every call but Close fails.
 CurlFacility::Object* CurlFacility::Find(Handle handle) {
-  if (Cancelled()) return nullptr;
+  if (IsSet(cancelled_)) return nullptr;
   const auto it = objects_.find(handle);
   return it == objects_.end() ? nullptr : it->second.get();
 }
@@ -375,10 +374,10 @@ Handle CurlFacility::Add(std::unique_ptr<Object> object) {
   return handle;
 }
 
-bool CurlFacility::Split(std::string_view url, UrlParts& parts) { return !Cancelled() && SplitUrl(url, parts); }
+bool CurlFacility::Split(std::string_view url, UrlParts& parts) { return !IsSet(cancelled_) && SplitUrl(url, parts); }
 
 Handle CurlFacility::OpenRoot(std::string_view userAgent) {
-  if (Cancelled()) return 0;
+  if (IsSet(cancelled_)) return 0;
   auto root = std::make_unique<Object>();
   root->kind = Object::Kind::Root;
   root->userAgent.assign(userAgent);

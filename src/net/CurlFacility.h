@@ -70,7 +70,6 @@ class CurlFacility : public HttpFacility {
   struct Object;
   Object* Find(Handle handle);
   Handle Add(std::unique_ptr<Object> object);
-  bool Cancelled() const;
 
   Timeouts timeouts_;
   ProxyLookup proxyLookup_;
