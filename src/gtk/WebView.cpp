@@ -27,140 +27,7 @@ constexpr char kReadQueryScript[] = R"JS(
 })()
 )JS";
 
-// The results web process may use this much memory before WebKit starts to
-// free what it can; at one and a half times as much it is ended.
-constexpr guint kResultsMemoryLimitMiB = 1536;
-
-bool IsDownloadFailed(WebKitDownload* download) {
-  return g_object_get_data(G_OBJECT(download), "quillmere-failed") != nullptr;
-}
-
 }  // namespace
-
-// --- WebSession ---
-
-WebSession::WebSession(DesktopLauncher& launcher) : launcher_(launcher) {
-  // A results page comes from a site we do not control: a runaway one must
-  // not take the machine's memory. Past the limit WebKit ends the results
-  // web process, and the views show their pages again (OnWebProcessTerminated).
-  WebKitMemoryPressureSettings* memory = webkit_memory_pressure_settings_new();
-  webkit_memory_pressure_settings_set_memory_limit(memory, kResultsMemoryLimitMiB);
-  webkit_memory_pressure_settings_set_kill_threshold(memory, 1.5);
-  resultsContext_ = GRefPtr<WebKitWebContext>::Adopt(
-      WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", memory, nullptr)));
-  webkit_memory_pressure_settings_free(memory);
-  UseClassicScrollbars();
-  // Results views are related to this one, which never loads anything, so that
-  // they share one web process whichever windows are open.
-  seed_ = GRefPtr<WebKitWebView>::Ref(WEBKIT_WEB_VIEW(g_object_new(
-      WEBKIT_TYPE_WEB_VIEW, "web-context", resultsContext_.get(), "network-session",
-      webkit_network_session_get_default(), nullptr)));
-  Configure(seed_.get());
-  networkSession_ = webkit_web_view_get_network_session(seed_.get());
-  downloadStartedId_ = g_signal_connect(networkSession_, "download-started", G_CALLBACK(OnDownloadStarted), this);
-}
-
-void WebSession::UseClassicScrollbars() {
-  // Overlay scrollbars fade in and out in every page of a web process each
-  // time a view joins it, which redraws every open results window many times
-  // over for each new one. The results page asks for a scrollbar that is
-  // always there, which classic scrollbars are.
-  if (GtkSettings* settings = gtk_settings_get_default())
-    g_object_set(settings, "gtk-overlay-scrolling", FALSE, nullptr);
-}
-
-WebSession::~WebSession() {
-  if (downloadStartedId_) g_signal_handler_disconnect(networkSession_, downloadStartedId_);
-}
-
-void WebSession::Configure(WebKitWebView* view) {
-  WebKitSettings* settings = webkit_web_view_get_settings(view);
-  webkit_settings_set_enable_developer_extras(settings, FALSE);
-  webkit_settings_set_default_charset(settings, "UTF-8");
-  webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
-  // Nothing on a page may put up a dialog, a print dialog or a permission
-  // question by itself.
-  g_signal_connect(view, "script-dialog", G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
-    // Leaving a page is never held up by it.
-    if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
-      webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
-    return TRUE;
-  }), nullptr);
-  g_signal_connect(view, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) { return TRUE; }),
-                   nullptr);
-  g_signal_connect(view, "permission-request",
-                   G_CALLBACK(+[](WebKitWebView*, WebKitPermissionRequest* request, gpointer) {
-                     webkit_permission_request_deny(request);
-                     return TRUE;
-                   }),
-                   nullptr);
-}
-
-GRefPtr<WebKitWebView> WebSession::NewResultsView() {
-  auto view = GRefPtr<WebKitWebView>::Ref(
-      WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", seed_.get(), nullptr)));
-  Configure(view.get());
-  return view;
-}
-
-GRefPtr<WebKitWebView> WebSession::NewMainView() {
-  auto view = GRefPtr<WebKitWebView>::Ref(
-      WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession_, nullptr)));
-  Configure(view.get());
-  return view;
-}
-
-void WebSession::OnDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer self) {
-  // Held until the download has finished.
-  g_object_ref(download);
-  g_signal_connect(download, "decide-destination", G_CALLBACK(OnDecideDestination), self);
-  g_signal_connect(download, "failed", G_CALLBACK(OnDownloadFailed), self);
-  g_signal_connect(download, "finished", G_CALLBACK(OnDownloadFinished), self);
-}
-
-gboolean WebSession::OnDecideDestination(WebKitDownload* download, const char* suggested, gpointer) {
-  const char* environmentDir = std::getenv("XDG_DOWNLOAD_DIR");
-  const char* settingsDir = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
-  const std::string folder = app::DownloadFolder(
-      environmentDir ? std::optional<std::string>(environmentDir) : std::nullopt,
-      settingsDir ? std::optional<std::string>(settingsDir) : std::nullopt, g_get_home_dir());
-  g_mkdir_with_parents(folder.c_str(), 0700);
-  const std::string path =
-      app::UniqueDownloadPath(folder, app::SafeDownloadName(suggested ? suggested : ""),
-                              [](const std::string& p) { return g_file_test(p.c_str(), G_FILE_TEST_EXISTS); });
-  if (path.empty()) {
-    webkit_download_cancel(download);
-    return TRUE;
-  }
-  webkit_download_set_allow_overwrite(download, FALSE);
-  webkit_download_set_destination(download, path.c_str());
-  return TRUE;
-}
-
-void WebSession::OnDownloadFailed(WebKitDownload* download, GError* error, gpointer self) {
-  g_object_set_data(G_OBJECT(download), "quillmere-failed", GINT_TO_POINTER(1));
-  // A download given up because no free name was left was already refused.
-  if (g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER)) return;
-  const char* destination = webkit_download_get_destination(download);
-  static_cast<WebSession*>(self)->launcher_.Notify(
-      app::FailedNotice(destination ? destination : "", error ? error->message : "unknown error"));
-}
-
-void WebSession::OnDownloadFinished(WebKitDownload* download, gpointer self) {
-  auto owned = GRefPtr<WebKitDownload>::Adopt(download);
-  if (IsDownloadFailed(download)) return;
-  const char* destination = webkit_download_get_destination(download);
-  if (!destination) return;
-  auto* session = static_cast<WebSession*>(self);
-  session->finished_.emplace_back(destination);
-  // Only a torrent goes to an application, the torrent application; every
-  // other download is saved and left alone, whatever the server called it.
-  const bool torrent = IsTorrentFile(destination);
-  const Handoff handoff = torrent ? session->launcher_.OpenTorrent(destination) : Handoff{};
-  session->launcher_.Notify(app::SavedNotice(destination, torrent, handoff.launched, handoff.error));
-}
-
-// --- WebViewAdapter ---
 
 WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
     : session_(session), kind_(kind), alive_(std::make_shared<bool>(true)) {
@@ -348,22 +215,30 @@ bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWi
     }
     return true;
   }
-  if (kind_ == Kind::Results && !ownLoad && uri != "about:blank") {
-    // A results page comes from a site we do not control: only the user's own
-    // click may take it anywhere, and a server's redirect of such a click.
-    // The type of navigation is no substitute: a script's a.click() arrives
-    // as a clicked link, without a gesture.
-    const bool redirect = webkit_navigation_action_is_redirect(action) && gestureLoad_;
-    if (!webkit_navigation_action_is_user_gesture(action) && !redirect) {
-      webkit_policy_decision_ignore(decision);
-      return true;
-    }
+  if (kind_ == Kind::Main) {
+    DecideMainNavigation(decision, newWindow);
+  } else {
+    DecideResultsNavigation(decision, newWindow, ownLoad || uri == "about:blank");
   }
-  if (kind_ == Kind::Results) {
-    RunHandler(decision, newWindow);
-    return true;
-  }
+  return true;
+}
 
+void WebViewAdapter::DecideResultsNavigation(WebKitPolicyDecision* decision, bool newWindow, bool programs) {
+  WebKitNavigationAction* action =
+      webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  // A results page comes from a site we do not control: only the user's own
+  // click may take it anywhere, and a server's redirect of such a click. The
+  // type of navigation is no substitute: a script's a.click() arrives as a
+  // clicked link, without a gesture.
+  const bool redirect = webkit_navigation_action_is_redirect(action) && gestureLoad_;
+  if (!programs && !webkit_navigation_action_is_user_gesture(action) && !redirect) {
+    webkit_policy_decision_ignore(decision);
+    return;
+  }
+  RunHandler(decision, newWindow);
+}
+
+void WebViewAdapter::DecideMainNavigation(WebKitPolicyDecision* decision, bool newWindow) {
   // The main window's handler reads the search field, and WebKit answers
   // scripts only asynchronously: the navigation waits, undecided, until the
   // field's value is here, and then the handler runs all its steps in order.
@@ -395,7 +270,6 @@ bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWi
         self->RunHandler(pending->decision.get(), pending->newWindow);
       },
       pending);
-  return true;
 }
 
 void WebViewAdapter::RunHandler(WebKitPolicyDecision* decision, bool newWindow) {

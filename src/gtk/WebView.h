@@ -12,46 +12,10 @@
 
 #include "app/Interfaces.h"
 #include "gtk/GObjectPtr.h"
-#include "gtk/Launcher.h"
 #include "gtk/ViewHost.h"
+#include "gtk/WebSession.h"
 
 namespace quillmere::gtk {
-
-// What the program's views share: one web process for the results windows,
-// and the handling of downloads, which belong to no window.
-class WebSession {
- public:
-  explicit WebSession(DesktopLauncher& launcher);
-  WebSession(const WebSession&) = delete;
-  WebSession& operator=(const WebSession&) = delete;
-  ~WebSession();
-
-  DesktopLauncher& Launcher() { return launcher_; }
-
-  // A view for a results window, sharing the web process of the others.
-  GRefPtr<WebKitWebView> NewResultsView();
-  // A view for the main window.
-  GRefPtr<WebKitWebView> NewMainView();
-
-  // Files whose download finished, in order; kept for the tests.
-  const std::vector<std::string>& FinishedDownloads() const { return finished_; }
-
- private:
-  static void OnDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer self);
-  static gboolean OnDecideDestination(WebKitDownload* download, const char* suggested, gpointer self);
-  static void OnDownloadFailed(WebKitDownload* download, GError*, gpointer);
-  static void OnDownloadFinished(WebKitDownload* download, gpointer self);
-  void Configure(WebKitWebView* view);
-  static void UseClassicScrollbars();
-
-  DesktopLauncher& launcher_;
-  // The results views' web process runs under a memory limit of its own.
-  GRefPtr<WebKitWebContext> resultsContext_;
-  GRefPtr<WebKitWebView> seed_;
-  WebKitNetworkSession* networkSession_ = nullptr;
-  gulong downloadStartedId_ = 0;
-  std::vector<std::string> finished_;
-};
 
 class WebViewAdapter final : public app::BrowserView {
  public:
@@ -83,6 +47,11 @@ class WebViewAdapter final : public app::BrowserView {
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
   static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
   bool DecideNavigation(WebKitPolicyDecision* decision, bool newWindow);
+  // The main view reads the start page's search field before its handler
+  // runs; a results view lets only the user's own clicks reach its handler.
+  // `programs` says that the program itself started the navigation.
+  void DecideMainNavigation(WebKitPolicyDecision* decision, bool newWindow);
+  void DecideResultsNavigation(WebKitPolicyDecision* decision, bool newWindow, bool programs);
   bool DecideResponse(WebKitPolicyDecision* decision);
   // Whether the navigation is the program's own: a load it started itself.
   bool TakeOwnLoad(const std::string& uri);

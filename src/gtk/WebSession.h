@@ -1,0 +1,50 @@
+// What the program's views share: the web processes, the settings every view
+// gets, and the downloads, which belong to no window.
+#pragma once
+
+#include <webkit/webkit.h>
+
+#include <string>
+#include <vector>
+
+#include "gtk/GObjectPtr.h"
+#include "gtk/Launcher.h"
+
+namespace quillmere::gtk {
+
+// One web process for the results windows, and the handling of downloads.
+class WebSession {
+ public:
+  explicit WebSession(DesktopLauncher& launcher);
+  WebSession(const WebSession&) = delete;
+  WebSession& operator=(const WebSession&) = delete;
+  ~WebSession();
+
+  DesktopLauncher& Launcher() { return launcher_; }
+
+  // A view for a results window, sharing the web process of the others.
+  GRefPtr<WebKitWebView> NewResultsView();
+  // A view for the main window.
+  GRefPtr<WebKitWebView> NewMainView();
+
+  // Files whose download finished, in order; kept for the tests.
+  const std::vector<std::string>& FinishedDownloads() const { return finished_; }
+
+ private:
+  static void OnDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer self);
+  static gboolean OnDecideDestination(WebKitDownload* download, const char* suggested, gpointer self);
+  static void OnDownloadFailed(WebKitDownload* download, GError*, gpointer);
+  static void OnDownloadFinished(WebKitDownload* download, gpointer self);
+  void Configure(WebKitWebView* view);
+  static void UseClassicScrollbars();
+
+  DesktopLauncher& launcher_;
+  // The results views' web process runs under a memory limit of its own.
+  GRefPtr<WebKitWebContext> resultsContext_;
+  GRefPtr<WebKitWebView> seed_;
+  WebKitNetworkSession* networkSession_ = nullptr;
+  gulong downloadStartedId_ = 0;
+  std::vector<std::string> finished_;
+};
+
+}  // namespace quillmere::gtk
