@@ -97,6 +97,8 @@ void SiteSetting::OnChanged(GSettings* settings, const char*, gpointer data) {
 }
 
 void SiteSetting::Use(const site::SiteAddress& address) {
+  // A key file is reported changed for every write to it, whatever it holds.
+  if (address.baseUrl == site::SiteBaseUrl()) return;
   site::UseSite(address);
   if (onChanged_) onChanged_();
 }
