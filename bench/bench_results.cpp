@@ -40,7 +40,7 @@ const std::u16string& Page(int64_t size) {
 void BM_Builder(benchmark::State& state, Variant variant) {
   const std::u16string& page = Page(state.range(0));
   for (auto _ : state) {
-    auto built = BuildResultsPage(page, quillmere::site::SiteBaseUrl, variant);
+    auto built = BuildResultsPage(page, quillmere::site::SiteBaseUrl(), variant);
     benchmark::DoNotOptimize(built.resultsRows.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size() * sizeof(char16_t)));

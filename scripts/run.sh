@@ -108,5 +108,11 @@ else
   fi
 fi
 
-"$PROGRAM"
+# The stand-in it started or found is the site for this run, whatever the
+# settings say.
+if [ -n "$PORT" ]; then
+  "$PROGRAM" --site "$host"
+else
+  "$PROGRAM"
+fi
 exit $?

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
 
   const std::u16string page = quillmere::text::FromCodePage(bytes);
   const quillmere::results::BuiltPage built =
-      quillmere::results::BuildResultsPage(page, quillmere::site::SiteBaseUrl, variant);
+      quillmere::results::BuildResultsPage(page, quillmere::site::SiteBaseUrl(), variant);
   for (std::u16string_view text : built.Writes()) std::cout << quillmere::text::ToUtf8(text);
   std::cout.flush();
   return std::cout ? 0 : 1;

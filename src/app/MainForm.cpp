@@ -61,7 +61,7 @@ void MainForm::WB_BeforeNavigate2(const std::u16string& url, bool& cancel) {
 }
 
 void MainForm::ShowResults() {
-  results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl, results::Variant::MainWindow);
+  results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl(), results::Variant::MainWindow);
   std::shared_ptr<SearchForm> target = resultsWindow_.lock();
   if (target) WritePage(target->WB2(), page.Writes());
   markStart_ = page.markStart;

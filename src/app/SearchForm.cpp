@@ -67,7 +67,7 @@ void SearchForm::WB2_BeforeNavigate2(const std::u16string& url, bool& cancel) {
 }
 
 void SearchForm::ShowResults() {
-  results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl, results::Variant::ResultsWindow);
+  results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl(), results::Variant::ResultsWindow);
   if (std::shared_ptr<SearchForm> target = resultsWindow_.lock()) WritePage(target->WB2(), page.Writes());
   markStart_ = page.markStart;
   markEnd_ = page.markEnd;

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "app/Layout.h"
+#include "net/Site.h"
 #include "text/CodePage.h"
 
 namespace quillmere::gtk {
@@ -19,6 +20,21 @@ const WindowStyle kResultsStyle = {Pixels(app::kResultsClientWidth), Pixels(app:
 // A results window is shown once its page has begun to load, or after this
 // long when no page comes, as when the fetch fails.
 constexpr guint kResultsShowDelayMs = 50;
+
+// The start page's form names its search page relative to the site; this
+// script, run in every page the main window shows, makes it absolute with the
+// site in use, so that the page file stays the same whatever the site.
+void PointStartPageAtSite(WebKitWebView* view) {
+  WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view);
+  webkit_user_content_manager_remove_all_scripts(content);
+  // The base is a checked address: letters, digits and ":/.[]-" only.
+  const std::string script = "(function () { var form = document.forms.search; if (form) form.action = new URL("
+                             "form.getAttribute('action') || '', '" + text::ToUtf8(site::SiteBaseUrl()) + "').href; })();";
+  WebKitUserScript* user = webkit_user_script_new(script.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                  WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content, user);
+  webkit_user_script_unref(user);
+}
 
 }  // namespace
 
@@ -42,6 +58,7 @@ Program::Program(GtkApplication* app, app::PageFetcher fetcher, std::string prog
 Program::~Program() {
   FetchGate::Instance().SetListener(nullptr);
   releaseSource_.reset();
+  reloadSource_.reset();
   results_.clear();
   main_.reset();
 }
@@ -53,8 +70,11 @@ GtkWindow* Program::WindowOf(app::Window& window) { return static_cast<WindowAda
 app::MainForm& Program::Start() {
   auto view = std::make_unique<WebViewAdapter>(session_, WebViewAdapter::Kind::Main);
   WebViewAdapter& viewRef = *view;
-  auto window = std::make_unique<WindowAdapter>(app_, kMainStyle, GTK_WIDGET(view->Widget()),
+  WindowStyle style = kMainStyle;
+  style.menu = mainMenu_.get();
+  auto window = std::make_unique<WindowAdapter>(app_, style, GTK_WIDGET(view->Widget()),
                                                 [this] { Release(main_.get()); });
+  PointStartPageAtSite(viewRef.Widget());
   viewRef.SetHost(window->Host());
   app::WindowParts parts{std::move(window), std::move(view)};
   main_ = std::make_unique<app::MainForm>(std::move(parts), *this, fetcher_, text::FromUtf8(programFolder_));
@@ -97,6 +117,27 @@ void Program::PresentMain() {
   gtk_window_present(WindowOf(main_->Form()));
 }
 
+void Program::SiteChanged() {
+  if (!main_) return;
+  PointStartPageAtSite(ViewOf(main_->WB()));
+  startPageStale_ = true;
+  if (!FetchGate::Instance().Running()) ReloadStartPageLater();
+}
+
+void Program::ReloadStartPageLater() {
+  // Away from the handler that is finishing a search, which still works on
+  // the main window.
+  if (reloadSource_.get()) return;
+  reloadSource_ = GSourceId(g_idle_add(+[](gpointer data) {
+    auto* self = static_cast<Program*>(data);
+    self->reloadSource_.forget();
+    if (FetchGate::Instance().Running() || !self->startPageStale_) return G_SOURCE_REMOVE;
+    self->startPageStale_ = false;
+    if (self->main_) self->main_->Form_Load();
+    return G_SOURCE_REMOVE;
+  }, this));
+}
+
 void Program::CloseAll() {
   for (app::Window* window : Windows()) window->Close();
 }
@@ -110,6 +151,7 @@ std::vector<app::Window*> Program::Windows() {
 
 void Program::OnFetchRunning(bool running) {
   for (app::Window* window : Windows()) static_cast<WindowAdapter*>(window)->SetBusy(running);
+  if (!running && startPageStale_) ReloadStartPageLater();
   if (!running && !closed_.empty() && !releaseSource_.get())
     releaseSource_ = GSourceId(g_idle_add(ReleaseClosed, this));
 }

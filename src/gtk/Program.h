@@ -43,6 +43,12 @@ class Program final : public app::ResultsWindowFactory {
   // Closes every window of the program; the last one closed ends it.
   void CloseAll();
 
+  // The main window's primary menu; set before Start.
+  void SetMainMenu(GRefPtr<GMenuModel> menu) { mainMenu_ = std::move(menu); }
+  // The site has changed: the start page is loaded again, its form now
+  // sending searches to the new site.
+  void SiteChanged();
+
   void SetLastWindowClosedHandler(std::function<void()> handler) { onLastWindowClosed_ = std::move(handler); }
 
   // For the tests: what is open, and the GTK objects behind a form.
@@ -61,6 +67,7 @@ class Program final : public app::ResultsWindowFactory {
   static gboolean ReleaseClosed(gpointer self);
   // While a fetch runs, the windows take no input but Escape and closing.
   void OnFetchRunning(bool running);
+  void ReloadStartPageLater();
   std::vector<app::Window*> Windows();
 
   // A results window's parts before they become a form; its closing callback
@@ -98,6 +105,10 @@ class Program final : public app::ResultsWindowFactory {
   GSourceId spareSource_;
   std::optional<SignalConnection> startPageLoaded_;
   std::optional<SignalConnection> windowRemoved_;
+  GRefPtr<GMenuModel> mainMenu_;
+  // The start page waits for the running fetch before it is loaded again.
+  bool startPageStale_ = false;
+  GSourceId reloadSource_;
 };
 
 // The folder that holds the running program file, from /proc/self/exe.

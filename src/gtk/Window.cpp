@@ -52,7 +52,18 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
   // Only a close button, as on a tool window.
   GtkWidget* titlebar = gtk_header_bar_new();
   gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(titlebar), ":close");
-  gtk_widget_add_css_class(titlebar, "quillmere-titlebar");
+  if (style.menu) {
+    GtkWidget* menu = gtk_menu_button_new();
+    gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menu), "open-menu-symbolic");
+    gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(menu), style.menu);
+    // F10 opens it, as the primary menu of a window.
+    gtk_menu_button_set_primary(GTK_MENU_BUTTON(menu), TRUE);
+    gtk_widget_set_tooltip_text(menu, "Main Menu");
+    gtk_accessible_update_property(GTK_ACCESSIBLE(menu), GTK_ACCESSIBLE_PROPERTY_LABEL, "Main Menu", -1);
+    gtk_header_bar_pack_end(GTK_HEADER_BAR(titlebar), menu);
+  } else {
+    gtk_widget_add_css_class(titlebar, "quillmere-titlebar");
+  }
   gtk_window_set_titlebar(window_.get(), titlebar);
 
   GtkWidget* host = quillmere_view_host_new(style.clientWidth, style.clientHeight);

@@ -18,6 +18,9 @@ struct WindowStyle {
   int clientWidth;   // pixels
   int clientHeight;  // pixels
   bool resizable;
+  // The primary menu of a full header bar; without one the title bar is the
+  // small one of a tool window.
+  GMenuModel* menu = nullptr;
 };
 
 class WindowAdapter final : public app::Window {

@@ -5,40 +5,70 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "BuildConfig.h"
+#include "gtk/AppMenu.h"
 #include "gtk/Fetcher.h"
 #include "gtk/Launcher.h"
 #include "gtk/Program.h"
+#include "gtk/SiteSetting.h"
+#include "net/SiteAddress.h"
 
 namespace {
 
 using quillmere::gtk::GRefPtr;
 
 struct State {
+  // The site given on the command line, for this run.
+  std::optional<quillmere::site::SiteAddress> siteForThisRun;
+  std::unique_ptr<quillmere::gtk::SiteSetting> site;
   std::unique_ptr<quillmere::gtk::GioLauncher> launcher;
   std::unique_ptr<quillmere::gtk::Program> program;
 };
 
 const GOptionEntry kOptions[] = {
     {"version", 'v', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, "Show the version and exit", nullptr},
+    {"site", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_STRING, nullptr,
+     "Search the site at ADDRESS for this run, leaving the stored site as it is; refused when Quillmere is "
+     "already running",
+     "ADDRESS"},
     {nullptr, 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
 };
 
 // Runs in the process that was started, before it looks for a running
 // instance: the answers that need no window are given here.
-gint OnHandleLocalOptions(GApplication*, GVariantDict* options, gpointer) {
+gint OnHandleLocalOptions(GApplication* app, GVariantDict* options, gpointer data) {
   if (g_variant_dict_contains(options, "version")) {
     std::printf("quillmere %s\n", QUILLMERE_VERSION_PACKAGE);
     return 0;
+  }
+  const char* siteOption = nullptr;
+  if (g_variant_dict_lookup(options, "site", "&s", &siteOption)) {
+    quillmere::site::ParsedSiteAddress parsed = quillmere::site::ParseSiteAddress(siteOption);
+    if (!parsed.address) {
+      std::fprintf(stderr, "quillmere: --site %s: %s\n", siteOption, parsed.refusal.c_str());
+      return 1;
+    }
+    static_cast<State*>(data)->siteForThisRun = parsed.address;
   }
   if (!gtk_init_check()) {
     const char* display = g_getenv("DISPLAY");
     std::fprintf(stderr, "quillmere: cannot open a display (DISPLAY is %s); it needs a graphical session\n",
                  display && *display ? display : "not set");
     return 1;
+  }
+  if (siteOption) {
+    // The running program keeps its own site: a site for one run cannot be
+    // handed to a run that has already begun.
+    if (!g_application_register(app, nullptr, nullptr)) return 1;
+    if (g_application_get_is_remote(app)) {
+      std::fprintf(stderr, "quillmere: --site: Quillmere is already running; close it first, or change the site in "
+                           "its Preferences\n");
+      return 1;
+    }
   }
   return -1;
 }
@@ -57,20 +87,44 @@ void OpenFolder(GSimpleAction*, GVariant* parameter, gpointer data) {
   if (parameter && state->launcher) state->launcher->OpenFolder(g_variant_get_string(parameter, nullptr));
 }
 
+GtkWindow* ActiveWindow(gpointer app) { return gtk_application_get_active_window(GTK_APPLICATION(app)); }
+
+void ShowPreferences(GSimpleAction*, GVariant*, gpointer data) {
+  auto* state = static_cast<State*>(data);
+  quillmere::gtk::ShowPreferences(ActiveWindow(g_application_get_default()), *state->site);
+}
+
+void ShowShortcuts(GSimpleAction*, GVariant*, gpointer app) { quillmere::gtk::ShowShortcuts(ActiveWindow(app)); }
+
+void ShowAbout(GSimpleAction*, GVariant*, gpointer app) { quillmere::gtk::ShowAbout(ActiveWindow(app)); }
+
+// Stores the address it is given as the site, when it is accepted.
+void UseSite(GSimpleAction*, GVariant* parameter, gpointer data) {
+  auto* state = static_cast<State*>(data);
+  const std::string refusal = state->site->Store(g_variant_get_string(parameter, nullptr));
+  if (!refusal.empty()) std::fprintf(stderr, "quillmere: the site was not changed: %s\n", refusal.c_str());
+}
+
 void OnStartup(GApplication* app, gpointer data) {
+  auto* state = static_cast<State*>(data);
+  state->site = std::make_unique<quillmere::gtk::SiteSetting>(quillmere::gtk::ProgramFolder(), state->siteForThisRun);
+  state->site->SetChangedHandler([state] {
+    if (state->program) state->program->SiteChanged();
+  });
   const GActionEntry actions[] = {
       {"close-window", CloseWindow, nullptr, nullptr, nullptr, {}},
+      {"shortcuts", ShowShortcuts, nullptr, nullptr, nullptr, {}},
+      {"about", ShowAbout, nullptr, nullptr, nullptr, {}},
   };
   g_action_map_add_action_entries(G_ACTION_MAP(app), actions, G_N_ELEMENTS(actions), app);
   const GActionEntry stateActions[] = {
       {"quit", Quit, nullptr, nullptr, nullptr, {}},
       {"open-folder", OpenFolder, "s", nullptr, nullptr, {}},
+      {"preferences", ShowPreferences, nullptr, nullptr, nullptr, {}},
+      {"use-site", UseSite, "s", nullptr, nullptr, {}},
   };
   g_action_map_add_action_entries(G_ACTION_MAP(app), stateActions, G_N_ELEMENTS(stateActions), data);
-  const char* closeKeys[] = {"<Control>w", nullptr};
-  const char* quitKeys[] = {"<Control>q", nullptr};
-  gtk_application_set_accels_for_action(GTK_APPLICATION(app), "app.close-window", closeKeys);
-  gtk_application_set_accels_for_action(GTK_APPLICATION(app), "app.quit", quitKeys);
+  quillmere::gtk::SetAccelerators(GTK_APPLICATION(app));
 }
 
 void OnActivate(GtkApplication* app, gpointer data) {
@@ -84,6 +138,7 @@ void OnActivate(GtkApplication* app, gpointer data) {
   state->launcher = std::make_unique<quillmere::gtk::GioLauncher>(G_APPLICATION(app));
   state->program = std::make_unique<quillmere::gtk::Program>(app, quillmere::gtk::MakeBlockingFetcher(),
                                                              quillmere::gtk::ProgramFolder(), *state->launcher);
+  state->program->SetMainMenu(quillmere::gtk::PrimaryMenu());
   state->program->Start();
 }
 
@@ -97,10 +152,11 @@ int main(int argc, char** argv) {
   g_application_add_main_option_entries(G_APPLICATION(app.get()), kOptions);
   g_application_set_option_context_summary(G_APPLICATION(app.get()),
                                            "Searches the index site and shows its results in windows of their own.");
-  g_signal_connect(app.get(), "handle-local-options", G_CALLBACK(OnHandleLocalOptions), nullptr);
+  g_signal_connect(app.get(), "handle-local-options", G_CALLBACK(OnHandleLocalOptions), &state);
   g_signal_connect(app.get(), "startup", G_CALLBACK(OnStartup), &state);
   g_signal_connect(app.get(), "activate", G_CALLBACK(OnActivate), &state);
   const int status = g_application_run(G_APPLICATION(app.get()), argc, argv);
   state.program.reset();
+  state.site.reset();
   return status;
 }

@@ -80,7 +80,7 @@ std::u16string FetchPage(HttpFacility& facility, const std::u16string& url, std:
     uint32_t flags = kFlagReload;
     if (parts.schemeNumber == Scheme::Https) flags |= kFlagSecure;
     request = HandleOwner(facility, facility.OpenRequest(connection.get(), verb, path, "HTTP/1.1",
-                                                         ToCodePage(quillmere::site::SiteHost), flags));
+                                                         ToCodePage(quillmere::site::SiteHost()), flags));
     if (!request) return {};
     if (!facility.SendRequest(request.get(), headers, body)) return {};
   } else {

@@ -98,7 +98,7 @@ constexpr char16_t kSitePage[] =
     u"<td><a href=\"download.asp?id=5&amp;f=x\">x</a></td></tr></table>"
     u"<td>Pages (2) <a href=\"search.asp?query=x&amp;mode=search&amp;page=2\">2</a></td>";
 // The site's address is chosen at build time.
-const std::string kBase = Narrow(quillmere::site::SiteBaseUrl);
+const std::string kBase = Narrow(quillmere::site::SiteBaseUrl());
 constexpr char16_t kSearch[] = u"http://127.0.0.1:8642/search.asp?query=ubuntu+iso&mode=search";
 
 // The main form on fakes; the fixture makes results windows R1, R2, ... and

@@ -16,6 +16,8 @@ D=$(mktemp -d /tmp/quillmere-desktop.XXXXXX)
 trap 'rm -rf "$D"' EXIT
 trap 'exit 1' TERM INT HUP PIPE
 export QUILLMERE_PRIVATE_DESKTOP="$D" HOME="$D/home" XDG_CONFIG_HOME="$D/config" XDG_DATA_HOME="$D/data"
+# Settings go to a key file in the private XDG_CONFIG_HOME, never to the user's dconf.
+export GSETTINGS_BACKEND=keyfile
 export XDG_CACHE_HOME="$D/cache" XDG_DOWNLOAD_DIR="$D/Downloads" XDG_DATA_DIRS="$D/share" XDG_RUNTIME_DIR="$D/runtime"
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_CACHE_HOME" "$XDG_DATA_DIRS"
 mkdir -m 700 "$XDG_RUNTIME_DIR"

@@ -32,7 +32,7 @@ using std::string_view;
 using ::testing::HasSubstr;
 
 const std::u16string kCaller = u"caller's value";
-const std::string kRef = ToCodePage(quillmere::site::SiteHost);
+const std::string kRef = ToCodePage(quillmere::site::SiteHost());
 
 // A response as the fake serves it, the buffer size that the fetch is given,
 // and the call that fails: number `failingCall` (from 0) of the operation

@@ -35,7 +35,8 @@ grep -qx "$prefix/bin/quillmere" "$manifest" || fail "the manifest does not list
 sort "$manifest" > "$dir/listed"
 cmp -s "$dir/installed" "$dir/listed" || fail "installed files and manifest differ: $(diff "$dir/listed" "$dir/installed")"
 for f in share/applications/org.quillmere.Quillmere.desktop share/metainfo/org.quillmere.Quillmere.metainfo.xml \
-  share/man/man1/quillmere.1 share/icons/hicolor/48x48/apps/quillmere.png; do
+  share/man/man1/quillmere.1 share/icons/hicolor/48x48/apps/quillmere.png \
+  share/glib-2.0/schemas/org.quillmere.Quillmere.gschema.xml; do
   grep -qx "$prefix/$f" "$dir/listed" || fail "$f is not installed"
 done
 

@@ -1,0 +1,121 @@
+// The site in use, end to end: given for one run, read from the settings'
+// key file at start and again when another process writes it, and typed in
+// the Preferences window. Copies of the stand-in site answer on ports of their
+// own.
+#include <gmock/gmock.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "Harness.h"
+#include "SiteServer.h"
+#include "gtk/AppMenu.h"
+#include "gtk/SiteSetting.h"
+#include "net/Site.h"
+#include "text/CodePage.h"
+
+namespace quillmere::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::StartsWith;
+using namespace std::chrono_literals;
+
+fs::path KeyFile() { return fs::path(std::getenv("XDG_CONFIG_HOME")) / "glib-2.0/settings/keyfile"; }
+
+// Writes the key file as another program would.
+void StoreInKeyFile(const std::string& address) {
+  fs::create_directories(KeyFile().parent_path());
+  const std::string text = "[org/quillmere/Quillmere]\nsite='" + address + "'\n";
+  ASSERT_TRUE(g_file_set_contents(KeyFile().c_str(), text.c_str(), -1, nullptr));
+}
+
+std::string Host(int port) { return "127.0.0.1:" + std::to_string(port); }
+
+class SiteTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { gtk_init(); }
+
+  void Start(std::optional<std::string> forThisRun) {
+    std::optional<site::SiteAddress> address;
+    if (forThisRun) address = site::ParseSiteAddress(*forThisRun).address;
+    setting_ = std::make_unique<gtk::SiteSetting>(QUILLMERE_PROGRAM_FOLDER, address);
+    program_ = std::make_unique<gtk::Program>(nullptr, gtk::MakeBlockingFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher_);
+    setting_->SetChangedHandler([this] { program_->SiteChanged(); });
+    program_->Start();
+    ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
+  }
+  void TearDown() override {
+    program_.reset();
+    setting_.reset();
+    fs::remove(KeyFile());
+    site::UseSite(site::DefaultSite());
+  }
+  WebKitWebView* MainView() { return gtk::Program::ViewOf(program_->Main()->WB()); }
+
+  // Types a search into the start page with real keys; answers the address
+  // of the download link in the results window it opens. Windows open at 0,0
+  // on a bare X server, so the earlier results go first.
+  std::string SearchAndDownloadLink() {
+    for (const auto& form : program_->ResultsWindows()) form->Form().Close();
+    EXPECT_TRUE(SpinUntil([&] { return program_->ResultsWindows().empty(); }));
+    const size_t i = 0;
+    // The start page may be loading again after a change of site.
+    EXPECT_TRUE(WaitForPage(MainView(), "document.forms.search.action.indexOf('http') === 0"));
+    gtk_window_present(gtk::Program::WindowOf(program_->Main()->Form()));
+    SpinFor(300ms);
+    EXPECT_EQ(std::system("xdotool type --delay 30 debian && xdotool key Return"), 0);
+    if (!SpinUntil([&] { return program_->ResultsWindows().size() > i; })) return "(no window)";
+    WebKitWebView* view = gtk::Program::ViewOf(program_->ResultsWindows()[i]->WB2());
+    if (!WaitForPage(view, "document.title === 'Quillmere.'")) return "(not written)";
+    return Eval(view, "document.querySelector('a[href*=\"download.asp\"]').href").value_or("(none)");
+  }
+
+  RecordingLauncher launcher_;
+  std::unique_ptr<gtk::SiteSetting> setting_;
+  std::unique_ptr<gtk::Program> program_;
+};
+
+TEST_F(SiteTest, TheSiteForOneRunIsUsedAndNotStored) {
+  const endurance::SiteServer second(0);
+  ASSERT_TRUE(second.ok());
+  Start(Host(second.port()));
+  EXPECT_THAT(SearchAndDownloadLink(), StartsWith("http://" + Host(second.port()) + "/download.asp?"));
+  EXPECT_FALSE(fs::exists(KeyFile()));
+  EXPECT_EQ(setting_->Stored(), site::kDefaultAddress);
+}
+
+TEST_F(SiteTest, TheKeyFileIsReadAtStartAndWhenAnotherProcessWritesIt) {
+  const endurance::SiteServer second(0), third(0);
+  ASSERT_TRUE(second.ok() && third.ok());
+  StoreInKeyFile(Host(second.port()));
+  Start(std::nullopt);
+  EXPECT_THAT(SearchAndDownloadLink(), StartsWith("http://" + Host(second.port()) + "/download.asp?"));
+  StoreInKeyFile("http://" + Host(third.port()) + "/");
+  ASSERT_TRUE(SpinUntil([&] { return text::ToUtf8(site::SiteHost()) == Host(third.port()); }));
+  EXPECT_THAT(SearchAndDownloadLink(), StartsWith("http://" + Host(third.port()) + "/download.asp?"));
+}
+
+TEST_F(SiteTest, PreferencesStoreATypedAddressAndRefuseABadOne) {
+  Start(std::nullopt);
+  gtk::ShowPreferences(gtk::Program::WindowOf(program_->Main()->Form()), *setting_);
+  SpinFor(500ms);
+  const struct {
+    const char* typed;
+    const char* stored;
+  } cases[] = {{"bad host", nullptr}, {"https://127.0.0.1:9/", "https://127.0.0.1:9/"}, {"ftp://x", nullptr}};
+  std::string stored = setting_->Stored();
+  for (const auto& c : cases) {
+    const std::string keys = "xdotool key ctrl+a BackSpace && xdotool type --delay 20 '" + std::string(c.typed) +
+                             "' && xdotool key Return";
+    ASSERT_EQ(std::system(keys.c_str()), 0);
+    if (c.stored) stored = c.stored;
+    EXPECT_TRUE(SpinUntil([&] { return setting_->Stored() == stored; }, 5s)) << c.typed;
+    SpinFor(300ms);
+    EXPECT_EQ(setting_->Stored(), stored) << c.typed;
+  }
+  EXPECT_EQ(text::ToUtf8(site::SiteBaseUrl()), "https://127.0.0.1:9/");
+}
+
+}  // namespace
+}  // namespace quillmere::e2e
