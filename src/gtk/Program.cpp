@@ -133,7 +133,7 @@ void Program::ReloadStartPageLater() {
     self->reloadSource_.forget();
     if (FetchGate::Instance().Running() || !self->startPageStale_) return G_SOURCE_REMOVE;
     self->startPageStale_ = false;
-    if (self->main_) self->main_->Form_Load();
+    if (self->main_) static_cast<WebViewAdapter&>(self->main_->WB()).ShowFileAgain();
     return G_SOURCE_REMOVE;
   }, this));
 }

@@ -76,6 +76,12 @@ void WebViewAdapter::LoadFile(const std::string& path) {
   }
 }
 
+void WebViewAdapter::ShowFileAgain() {
+  if (shownFile_.empty()) return;
+  ++restoring_;
+  LoadFile(shownFile_);
+}
+
 void WebViewAdapter::Open() { written_.clear(); }
 
 void WebViewAdapter::Write(std::u16string_view text) { written_ += text; }
@@ -172,10 +178,7 @@ void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerm
   if (self->kind_ == Kind::Main) {
     // The main window's start page comes back as it was first loaded,
     // without counting as a navigation of the user's.
-    if (!self->shownFile_.empty()) {
-      self->restoring_ = true;
-      self->LoadFile(self->shownFile_);
-    }
+    self->ShowFileAgain();
     return;
   }
   if (self->shownPage_.empty()) return;
@@ -184,7 +187,7 @@ void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerm
   const gint64 now = g_get_monotonic_time();
   if (self->lastRestore_ != 0 && now - self->lastRestore_ < 30 * G_USEC_PER_SEC) return;
   self->lastRestore_ = now;
-  self->restoring_ = true;
+  ++self->restoring_;
   self->LoadWritten();
 }
 
@@ -201,7 +204,8 @@ bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWi
   const bool ownLoad = !newWindow && TakeOwnLoad(uri);
   // Showing a written page again after its process died is no navigation of
   // the window's logic.
-  if (ownLoad && std::exchange(restoring_, false)) {
+  if (ownLoad && restoring_ > 0) {
+    --restoring_;
     webkit_policy_decision_use(decision);
     return true;
   }

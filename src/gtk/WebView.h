@@ -32,6 +32,9 @@ class WebViewAdapter final : public app::BrowserView {
 
   void SetBeforeNavigate2Handler(BeforeNavigate2Handler handler) override { handler_ = std::move(handler); }
   void Navigate2(const std::u16string& target) override;
+  // Loads the file last loaded (the start page) again, as it was first
+  // loaded, without it counting as a navigation of the user's.
+  void ShowFileAgain();
   void Open() override;
   void Write(std::u16string_view text) override;
   void Close() override;
@@ -78,7 +81,9 @@ class WebViewAdapter final : public app::BrowserView {
   // The file last loaded, the main window's start page.
   std::string shownFile_;
   gint64 lastRestore_ = 0;
-  bool restoring_ = false;
+  // Loads under way that show a page again; they are no navigation of the
+  // window's logic.
+  int restoring_ = 0;
   // Addresses of loads the program started itself and whose decisions are
   // still to come.
   std::vector<std::string> ownLoads_;
