@@ -12,8 +12,13 @@ namespace quillmere::gtk {
 namespace {
 
 // The results web process may use this much memory before WebKit starts to
-// free what it can; at one and a half times as much it is ended.
-constexpr guint kResultsMemoryLimitMiB = 1536;
+// free what it can; at one and a half times as much, 960 MiB, it is ended.
+// WebKit checks every kMemoryPollSeconds, and first asks the process to free
+// memory, so a page that allocates as fast as it can overshoots: measured at
+// 1.1 to 1.8 GiB for a page adding 40 MiB every 50 ms, which must stay under
+// 2 GiB. A slower check (0.25 s) let the same page reach 2 GiB.
+constexpr guint kResultsMemoryLimitMiB = 640;
+constexpr double kMemoryPollSeconds = 0.1;
 
 bool IsDownloadFailed(WebKitDownload* download) {
   return g_object_get_data(G_OBJECT(download), "quillmere-failed") != nullptr;
@@ -28,6 +33,7 @@ WebSession::WebSession(DesktopLauncher& launcher) : launcher_(launcher) {
   WebKitMemoryPressureSettings* memory = webkit_memory_pressure_settings_new();
   webkit_memory_pressure_settings_set_memory_limit(memory, kResultsMemoryLimitMiB);
   webkit_memory_pressure_settings_set_kill_threshold(memory, 1.5);
+  webkit_memory_pressure_settings_set_poll_interval(memory, kMemoryPollSeconds);
   resultsContext_ = GRefPtr<WebKitWebContext>::Adopt(
       WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", memory, nullptr)));
   webkit_memory_pressure_settings_free(memory);
@@ -90,6 +96,20 @@ GRefPtr<WebKitWebView> WebSession::NewMainView() {
       WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession_, nullptr)));
   Configure(view.get());
   return view;
+}
+
+void WebSession::EndUnresponsive(WebKitWebView* view) {
+  endedBusyAt_ = g_get_monotonic_time();
+  webkit_web_view_terminate_web_process(view);
+}
+
+WebSession::Stop WebSession::StopFor(WebKitWebProcessTerminationReason reason) const {
+  if (reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT) return Stop::Memory;
+  // Every view of the process hears of its end in turn, at once.
+  if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API && endedBusyAt_ != 0 &&
+      g_get_monotonic_time() - endedBusyAt_ < G_USEC_PER_SEC)
+    return Stop::Busy;
+  return Stop::None;
 }
 
 void WebSession::OnDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer self) {

@@ -27,6 +27,21 @@ class WebSession {
   // A view for the main window.
   GRefPtr<WebKitWebView> NewMainView();
 
+  // The results web process is shared by every results window, so one page
+  // that spins or eats memory stops them all. The session ends such a
+  // process and remembers why, and which page most likely did it: the one
+  // whose page began to run last.
+  enum class Stop { None, Memory, Busy };
+  void NotePageRunning(const void* view) { running_ = view; }
+  void Forget(const void* view) {
+    if (running_ == view) running_ = nullptr;
+  }
+  const void* Culprit() const { return running_; }
+  // Ends the results web process that `view` shares, which no longer answers.
+  void EndUnresponsive(WebKitWebView* view);
+  // Why the results web process last ended, given WebKit's own reason.
+  Stop StopFor(WebKitWebProcessTerminationReason reason) const;
+
   // Files whose download finished, in order; kept for the tests.
   const std::vector<std::string>& FinishedDownloads() const { return finished_; }
 
@@ -45,6 +60,9 @@ class WebSession {
   WebKitNetworkSession* networkSession_ = nullptr;
   gulong downloadStartedId_ = 0;
   std::vector<std::string> finished_;
+  const void* running_ = nullptr;
+  // When the program last ended the results web process for not answering.
+  gint64 endedBusyAt_ = 0;
 };
 
 }  // namespace quillmere::gtk

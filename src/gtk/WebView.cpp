@@ -27,6 +27,9 @@ constexpr char kReadQueryScript[] = R"JS(
 })()
 )JS";
 
+// WebKit finds a process unresponsive after it has not answered for 3 s.
+constexpr guint kUnresponsiveGraceMs = 1500;
+
 }  // namespace
 
 WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
@@ -36,10 +39,14 @@ WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
   signalIds_.push_back(g_signal_connect(view_.get(), "load-changed", G_CALLBACK(OnLoadChanged), this));
   signalIds_.push_back(
       g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this));
+  if (kind == Kind::Results)
+    signalIds_.push_back(g_signal_connect(view_.get(), "notify::is-web-process-responsive",
+                                          G_CALLBACK(OnResponsiveChanged), this));
 }
 
 WebViewAdapter::~WebViewAdapter() {
   *alive_ = false;
+  session_.Forget(this);
   for (gulong id : signalIds_) g_signal_handler_disconnect(view_.get(), id);
 }
 
@@ -169,10 +176,37 @@ bool WebViewAdapter::TakeOwnLoad(const std::string& uri) {
 }
 
 void WebViewAdapter::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
-  if (event == WEBKIT_LOAD_FINISHED) static_cast<WebViewAdapter*>(data)->gestureLoad_ = false;
+  auto* self = static_cast<WebViewAdapter*>(data);
+  if (event == WEBKIT_LOAD_FINISHED) self->gestureLoad_ = false;
+  // A page that has begun to run is the likeliest to be running now; one
+  // whose load still waits on a busy process has not run at all.
+  if (event == WEBKIT_LOAD_COMMITTED && self->kind_ == Kind::Results && !std::exchange(self->restoreLoading_, false) &&
+      !self->blank_)
+    self->session_.NotePageRunning(self);
 }
 
-void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+void WebViewAdapter::OnResponsiveChanged(WebKitWebView* view, GParamSpec*, gpointer data) {
+  auto* self = static_cast<WebViewAdapter*>(data);
+  if (webkit_web_view_get_is_web_process_responsive(view)) {
+    self->unresponsive_.reset();
+    return;
+  }
+  // The user did nothing wrong and is asked nothing: a results process that
+  // still does not answer a moment later is ended, and every window shows
+  // its page again. The moment spares a process that is only slow, parsing
+  // a large page.
+  if (!self->unresponsive_.get())
+    self->unresponsive_ = GSourceId(g_timeout_add(kUnresponsiveGraceMs, +[](gpointer data) {
+      auto* self = static_cast<WebViewAdapter*>(data);
+      self->unresponsive_.forget();
+      if (!webkit_web_view_get_is_web_process_responsive(self->view_.get()))
+        self->session_.EndUnresponsive(self->view_.get());
+      return G_SOURCE_REMOVE;
+    }, self));
+}
+
+void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                                            gpointer data) {
   auto* self = static_cast<WebViewAdapter*>(data);
   self->gestureLoad_ = false;
   if (self->kind_ == Kind::Main) {
@@ -181,14 +215,38 @@ void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerm
     self->ShowFileAgain();
     return;
   }
-  if (self->shownPage_.empty()) return;
-  // A page that brings its process down again at once is not shown a third
+  const WebSession::Stop stop = self->session_.StopFor(reason);
+  self->Restore(stop, stop != WebSession::Stop::None && self->session_.Culprit() == self);
+}
+
+void WebViewAdapter::Restore(WebSession::Stop stop, bool culprit) {
+  const char* current = webkit_web_view_get_uri(view_.get());
+  const bool written = !shownPage_.empty() && (!current || g_str_equal(current, "about:blank"));
+  const std::string loaded = !written && current ? current : "";
+  if (!written && loaded.empty()) return;
+  // A process that crashes again at once is not given this page a third
   // time: the other windows' pages must not go down with it over and over.
+  // A page that was stopped cannot do it again, and needs no such rule.
   const gint64 now = g_get_monotonic_time();
-  if (self->lastRestore_ != 0 && now - self->lastRestore_ < 30 * G_USEC_PER_SEC) return;
-  self->lastRestore_ = now;
-  ++self->restoring_;
-  self->LoadWritten();
+  if (stop == WebSession::Stop::None) {
+    if (lastRestore_ != 0 && now - lastRestore_ < 30 * G_USEC_PER_SEC) return;
+    lastRestore_ = now;
+  }
+  if (culprit) {
+    // The page that brought the process down never runs a script again in
+    // this window, however often it is shown, so it cannot do it again.
+    webkit_settings_set_enable_javascript_markup(webkit_web_view_get_settings(view_.get()), FALSE);
+    session_.Forget(this);
+    if (stopped_) stopped_(stop);
+  }
+  ++restoring_;
+  restoreLoading_ = true;
+  if (written) {
+    LoadWritten();
+  } else {
+    ownLoads_.push_back(loaded);
+    webkit_web_view_load_uri(view_.get(), loaded.c_str());
+  }
 }
 
 bool WebViewAdapter::DecideNavigation(WebKitPolicyDecision* decision, bool newWindow) {

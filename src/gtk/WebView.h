@@ -5,6 +5,7 @@
 
 #include <webkit/webkit.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,10 @@ class WebViewAdapter final : public app::BrowserView {
   void SetHost(QuillmereViewHost* host) { host_ = host; }
 
   void SetBeforeNavigate2Handler(BeforeNavigate2Handler handler) override { handler_ = std::move(handler); }
+  // Told when this view's page was stopped for eating memory or spinning,
+  // and is shown again without its scripts.
+  using StoppedHandler = std::function<void(WebSession::Stop why)>;
+  void SetStoppedHandler(StoppedHandler handler) { stopped_ = std::move(handler); }
   void Navigate2(const std::u16string& target) override;
   // Loads the file last loaded (the start page) again, as it was first
   // loaded, without it counting as a navigation of the user's.
@@ -49,6 +54,11 @@ class WebViewAdapter final : public app::BrowserView {
                                  gpointer self);
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
   static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
+  static void OnResponsiveChanged(WebKitWebView* view, GParamSpec*, gpointer self);
+  // Shows this results view's page again after its web process ended: the
+  // page written, or the address the view had loaded itself; without its
+  // scripts when it is the `culprit` of the `stop`.
+  void Restore(WebSession::Stop stop, bool culprit);
   bool DecideNavigation(WebKitPolicyDecision* decision, bool newWindow);
   // The main view reads the start page's search field before its handler
   // runs; a results view lets only the user's own clicks reach its handler.
@@ -67,6 +77,7 @@ class WebViewAdapter final : public app::BrowserView {
   GRefPtr<WebKitWebView> view_;
   QuillmereViewHost* host_ = nullptr;
   BeforeNavigate2Handler handler_;
+  StoppedHandler stopped_;
   std::vector<gulong> signalIds_;
   // The main window's navigations read the page's search field first; a
   // results window's go ahead only with the user's own click.
@@ -84,6 +95,10 @@ class WebViewAdapter final : public app::BrowserView {
   // Loads under way that show a page again; they are no navigation of the
   // window's logic.
   int restoring_ = 0;
+  // A restore is under way: its page beginning to run says nothing about
+  // which page brought the process down.
+  bool restoreLoading_ = false;
+  GSourceId unresponsive_;
   // Addresses of loads the program started itself and whose decisions are
   // still to come.
   std::vector<std::string> ownLoads_;

@@ -12,10 +12,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <thread>
 
 #include "Harness.h"
 #include "LoopbackServer.h"
+#include "ProcessMemory.h"
 #include "SiteServer.h"
 // After the server's header, whose names X's macros would take.
 #include <X11/Xlib.h>
@@ -393,6 +395,79 @@ TEST_F(ProgramTest, FailedOrGivenUpFetchesLeaveABlankWindowAndTheNextSearchStill
   ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
   search("quit", 5, [&] { program_->CloseAll(); });
   EXPECT_TRUE(SpinUntil([&] { return lastClosed_; }, 10s));
+}
+
+
+// The results web process's memory in MiB and its processor time in clock
+// ticks: the largest of the program's web processes, which is the results'
+// one whenever a page runs away.
+std::pair<long, long> ResultsProcess() {
+  long mib = 0, ticks = 0;
+  for (const auto& p : endurance::MeasureTree(getpid()).processes) {
+    if (!p.name.starts_with("WebKitWeb") || p.pssKib / 1024 < mib) continue;
+    mib = p.pssKib / 1024;
+    std::string stat = Slurp("/proc/" + std::to_string(p.pid) + "/stat");
+    long user = 0, system = 0;
+    if (const size_t close = stat.rfind(')'); close != std::string::npos)
+      std::sscanf(stat.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user, &system);
+    ticks = user + system;
+  }
+  return {mib, ticks};
+}
+
+TEST_F(ProgramTest, RunawayPagesAreStoppedAndEveryWindowComesBackWithoutThem) {
+  const std::map<std::string, std::string> scripts = {
+      {"plain", ""},
+      {"hog", "var a = []; setInterval(function () { var b = new Array(5242880);"
+              " for (var i = 0; i < b.length; i++) b[i] = i; a.push(b); }, 50);"},
+      {"busy", "setTimeout(function () { for (;;) {} }, 100);"}};
+  Served site(0, [&](httplib::Server& s) {
+    s.Get("/search.asp", [&](const httplib::Request& req, httplib::Response& res) {
+      const std::string query = req.get_param_value("query");
+      res.set_content("<table><tr><td>Torrent Name</td></tr><tr><td>" + query + " row<script>" +
+                          scripts.at(query.substr(0, query.find(' '))) + "</script></td></tr></table>",
+                      "text/html");
+    });
+  });
+  const auto search = [&](const std::string& query, size_t i) {
+    Search(query, "http://127.0.0.1:" + std::to_string(site.port()) + "/search.asp?query=" + query, i);
+    return Text(i);
+  };
+  ASSERT_THAT(search("plain", 0), HasSubstr("plain row"));
+  int ended = 0;
+  g_signal_connect_swapped(View(0), "web-process-terminated", G_CALLBACK(+[](int* n) { ++*n; }), &ended);
+
+  ASSERT_THAT(search("hog", 1), HasSubstr("hog row"));
+  long peak = 0;
+  for (const auto until = Clock::now() + 60s; !ended && Clock::now() < until && peak < 4096; SpinFor(500ms))
+    peak = std::max(peak, ResultsProcess().first);
+  RecordProperty("hog_peak_mib", static_cast<int>(peak));
+  ASSERT_EQ(ended, 1) << "the page ran away to " << peak << " MiB";
+  EXPECT_LT(peak, 2048);
+  const auto hogStopped = Clock::now();
+  EXPECT_THAT(Text(0), HasSubstr("plain row"));
+  EXPECT_THAT(Text(1), HasSubstr("hog row"));
+
+  // A page that spins holds up every results window; a search made during it
+  // still shows its results.
+  ASSERT_THAT(search("busy", 2), HasSubstr("busy row"));
+  SpinFor(2s);
+  const auto searched = Clock::now();
+  Search("plain again", "http://127.0.0.1:" + std::to_string(site.port()) + "/search.asp?query=plain%20again", 3);
+  EXPECT_TRUE(WaitForPage(View(3), "document.body.innerText.indexOf('plain again row') >= 0", 10s));
+  RecordProperty("busy_search_ms", static_cast<int>((Clock::now() - searched) / 1ms));
+  EXPECT_EQ(ended, 2);
+  for (size_t i : {0u, 1u, 2u}) EXPECT_THAT(Text(i), HasSubstr(std::vector<std::string>{"plain", "hog", "busy"}[i]));
+
+  // Neither culprit runs again: 20 s after the first was stopped, the results
+  // process is neither busy nor growing.
+  SpinFor(std::chrono::duration_cast<std::chrono::milliseconds>(hogStopped + 20s - Clock::now()));
+  const auto [mib, ticks] = ResultsProcess();
+  SpinFor(2s);
+  const auto [laterMib, laterTicks] = ResultsProcess();
+  EXPECT_LT(laterTicks - ticks, sysconf(_SC_CLK_TCK)) << "busy for more than half of 2 s";
+  EXPECT_LT(laterMib, std::max(mib, 300L) + 100);
+  EXPECT_EQ(ended, 2);
 }
 
 }  // namespace
