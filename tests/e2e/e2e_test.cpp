@@ -196,6 +196,8 @@ class ProgramTest : public ::testing::Test {
     program_->SetLastWindowClosedHandler([this] { lastClosed_ = true; });
     program_->Start();
     ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
+    // From a steady state: the spare results window made after the start page.
+    ASSERT_TRUE(SpinUntil([this] { return program_->Spare() != nullptr; }));
   }
 
   WebKitWebView* MainView() { return gtk::Program::ViewOf(program_->Main()->WB()); }
