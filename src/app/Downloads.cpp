@@ -100,4 +100,15 @@ Notice MagnetNotice(const std::string& error) {
   return {"magnet", "Magnet link not opened", "It could not be handed to a torrent application (" + error + ").", {}};
 }
 
+Notice TooLargeNotice() {
+  return {"download-failed", "Download stopped", "Stopped at 100 MiB: a torrent file is never that large.", {}};
+}
+
+Notice RefusedNotice(int count) {
+  const std::string body = count == 1 ? "The page tried to open 1 more link; it was refused."
+                                      : "The page tried to open " + std::to_string(count) +
+                                            " more links; they were refused.";
+  return {"refused", "Links refused", body, {}};
+}
+
 }  // namespace quillmere::app

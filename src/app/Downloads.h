@@ -3,6 +3,7 @@
 // the user is told once it has ended.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -57,5 +58,36 @@ Notice SavedNotice(const std::string& path, bool torrent, bool opened, const std
 Notice FailedNotice(const std::string& path, const std::string& error);
 // A magnet link that no application took.
 Notice MagnetNotice(const std::string& error);
+
+// The largest download, in bytes. A torrent file is never that large: what
+// grows past it is stopped, removed and handed to no one.
+inline constexpr uint64_t kMaxDownloadBytes = uint64_t{100} * 1024 * 1024;
+// A download stopped at that size.
+Notice TooLargeNotice();
+// `count` hand-offs or downloads that one action of the user's set off after
+// its first, refused.
+Notice RefusedNotice(int count);
+
+// What one action of the user's (a real click or key press) may set off: one
+// hand-off to the desktop (a magnet link) or one download, whichever comes
+// first. A page that answers a click by clicking many links itself gets the
+// first; the rest are refused and counted, until the next action.
+class ActionBudget {
+ public:
+  // A new action of the user's.
+  void Grant() { available_ = true, refused_ = 0; }
+  // Whether a hand-off or download may go ahead; true at most once per action.
+  bool Spend() {
+    if (available_) return !(available_ = false);
+    ++refused_;
+    return false;
+  }
+  // How many were refused since the last action.
+  int Refused() const { return refused_; }
+
+ private:
+  bool available_ = false;
+  int refused_ = 0;
+};
 
 }  // namespace quillmere::app

@@ -1,7 +1,23 @@
-// Sizes of the two window classes, in twips.
+// Sizes of the two window classes, in twips, and the longest caption shown.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace quillmere::app {
+
+// The longest caption given to the desktop, in characters; a longer one,
+// such as a caption made of a very long query, is cut and ends in "…". The
+// window logic keeps the caption whole.
+inline constexpr size_t kMaxShownCaption = 200;
+
+inline std::u16string ShownCaption(std::u16string_view caption) {
+  if (caption.size() <= kMaxShownCaption) return std::u16string(caption);
+  size_t cut = kMaxShownCaption;
+  // A character outside the Basic Multilingual Plane goes whole or not at all.
+  if (caption[cut - 1] >= 0xD800 && caption[cut - 1] <= 0xDBFF) --cut;
+  return std::u16string(caption.substr(0, cut)) + u"\u2026";
+}
 
 // Client area of the main window: 592 x 196 pixels. It is not resizable.
 inline constexpr float kMainClientWidth = 8880.0f;

@@ -62,15 +62,12 @@ void MainForm::WB_BeforeNavigate2(const std::u16string& url, bool& cancel) {
 
 void MainForm::ShowResults() {
   results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl(), results::Variant::MainWindow);
+  ReleaseText(pageSource_);
   std::shared_ptr<SearchForm> target = resultsWindow_.lock();
   if (target) WritePage(target->WB2(), page.Writes());
   markStart_ = page.markStart;
   markEnd_ = page.markEnd;
   markLength_ = page.markLength;
-  if (page.matched) {
-    resultsRows_ = std::move(page.resultsRows);
-    pagesRow_ = std::move(page.pagesRow);
-  }
   if (target) target->Form().Show();
   window_->SetMousePointer(kPointerDefault);
 }

@@ -47,10 +47,9 @@ class MainForm {
   int32_t markStart_ = 0;
   int32_t markEnd_ = 0;
   int32_t markLength_ = 0;
-  std::u16string resultsRows_;
   std::u16string queryText_;
+  // As in a results window, the page and its pieces are not kept once written.
   std::weak_ptr<SearchForm> resultsWindow_;
-  std::u16string pagesRow_;
   std::u16string pageSource_;
   std::u16string contentType_;
 };

@@ -4,6 +4,7 @@
 
 #include "app/Layout.h"
 #include "net/Site.h"
+#include "net/SiteLink.h"
 #include "results/ResultsPage.h"
 #include "text/Text.h"
 
@@ -45,6 +46,10 @@ void SearchForm::WB2_BeforeNavigate2(const std::u16string& url, bool& cancel) {
   const std::u16string lower = Lower(url);
   const bool directory = Find(1, lower, u"directory.asp") != 0;
   if (!directory && Find(1, lower, u"search.asp") == 0) return;
+  // The program fetches only the site's own pages: an address of anywhere
+  // else that names the markers is a link like any other, left to the view,
+  // which keeps other servers' answers from the site's pages.
+  if (!site::IsSiteAddress(url, site::SiteBaseUrl())) return;
 
   cancel = true;
   pageSource_.clear();
@@ -68,15 +73,13 @@ void SearchForm::WB2_BeforeNavigate2(const std::u16string& url, bool& cancel) {
 
 void SearchForm::ShowResults() {
   results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl(), results::Variant::ResultsWindow);
+  ReleaseText(pageSource_);
   if (std::shared_ptr<SearchForm> target = resultsWindow_.lock()) WritePage(target->WB2(), page.Writes());
   markStart_ = page.markStart;
   markEnd_ = page.markEnd;
   markLength_ = page.markLength;
-  // A no-match page leaves the pieces of the last page built as they were.
-  if (page.matched) {
-    resultsRows_ = std::move(page.resultsRows);
-    pagesRow_ = std::move(page.pagesRow);
-  }
 }
+
+void ReleaseText(std::u16string& text) { std::u16string().swap(text); }
 
 }  // namespace quillmere::app

@@ -40,9 +40,11 @@ class SearchForm {
   int32_t markStart_ = 0;
   int32_t markEnd_ = 0;
   int32_t markLength_ = 0;
-  std::u16string resultsRows_;
+  // The fetched page is released once the results page is built, and the
+  // pieces cut from it (the results rows and the navigation row) once they
+  // are written: the view keeps the page, and a page of many megabytes must
+  // not be held again by the window logic.
   std::weak_ptr<SearchForm> resultsWindow_;
-  std::u16string pagesRow_;
   std::u16string pageSource_;
   std::u16string contentType_;
 };
@@ -51,6 +53,9 @@ class SearchForm {
 // view sent to "about:blank", then shown. Returns it, already kept alive by
 // the factory.
 std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, const std::u16string& caption);
+
+// Frees the memory of `text`, which clearing alone keeps.
+void ReleaseText(std::u16string& text);
 
 // Writes the three texts of a built page into `view` as one new document.
 void WritePage(BrowserView& view, const std::array<std::u16string_view, 3>& texts);

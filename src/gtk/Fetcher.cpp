@@ -6,6 +6,8 @@
 
 #include "net/CurlFacility.h"
 #include "net/ModINET.h"
+#include "net/Site.h"
+#include "net/SiteLink.h"
 
 namespace quillmere::gtk {
 
@@ -68,7 +70,12 @@ app::PageFetcher MakeWaitingFetcher(CancellableFetch fetch) {
 app::PageFetcher MakeBlockingFetcher() {
   return MakeWaitingFetcher([](const std::u16string& url, std::u16string& contentType, const std::u16string& postData,
                                int32_t bufferSize, int32_t mode, const std::atomic<bool>& cancelled) {
-    ModINET::CurlFacility facility(ModINET::Timeouts{}, ModINET::SystemProxyFor, &cancelled);
+    // A site on a public address may not lead the fetcher to a local one; the
+    // stand-in site, on loopback itself, may.
+    const ModINET::LocalRedirects localRedirects = site::IsSiteLocal(site::SiteBaseUrl())
+                                                              ? ModINET::LocalRedirects::Allowed
+                                                              : ModINET::LocalRedirects::Refused;
+    ModINET::CurlFacility facility(ModINET::Timeouts{}, ModINET::SystemProxyFor, &cancelled, localRedirects);
     return ModINET::FetchPage(facility, url, contentType, postData, bufferSize, mode);
   });
 }

@@ -20,9 +20,14 @@ namespace {
 constexpr guint kResultsMemoryLimitMiB = 640;
 constexpr double kMemoryPollSeconds = 0.1;
 
-bool IsDownloadFailed(WebKitDownload* download) {
-  return g_object_get_data(G_OBJECT(download), "quillmere-failed") != nullptr;
+bool HasMark(WebKitDownload* download, const char* mark) {
+  return g_object_get_data(G_OBJECT(download), mark) != nullptr;
 }
+void Mark(WebKitDownload* download, const char* mark) { g_object_set_data(G_OBJECT(download), mark, GINT_TO_POINTER(1)); }
+
+// How long a page has, after its first refused hand-off, to try the rest
+// before the user is told how many were refused.
+constexpr guint kRefusalNoticeDelayMs = 500;
 
 }  // namespace
 
@@ -40,12 +45,12 @@ WebSession::WebSession(DesktopLauncher& launcher) : launcher_(launcher) {
   UseClassicScrollbars();
   // Results views are related to this one, which never loads anything, so that
   // they share one web process whichever windows are open.
+  networkSession_ = GRefPtr<WebKitNetworkSession>::Adopt(webkit_network_session_new_ephemeral());
   seed_ = GRefPtr<WebKitWebView>::Ref(WEBKIT_WEB_VIEW(g_object_new(
-      WEBKIT_TYPE_WEB_VIEW, "web-context", resultsContext_.get(), "network-session",
-      webkit_network_session_get_default(), nullptr)));
+      WEBKIT_TYPE_WEB_VIEW, "web-context", resultsContext_.get(), "network-session", networkSession_.get(), nullptr)));
   Configure(seed_.get());
-  networkSession_ = webkit_web_view_get_network_session(seed_.get());
-  downloadStartedId_ = g_signal_connect(networkSession_, "download-started", G_CALLBACK(OnDownloadStarted), this);
+  downloadStartedId_ =
+      g_signal_connect(networkSession_.get(), "download-started", G_CALLBACK(OnDownloadStarted), this);
 }
 
 void WebSession::UseClassicScrollbars() {
@@ -58,7 +63,7 @@ void WebSession::UseClassicScrollbars() {
 }
 
 WebSession::~WebSession() {
-  if (downloadStartedId_) g_signal_handler_disconnect(networkSession_, downloadStartedId_);
+  if (downloadStartedId_) g_signal_handler_disconnect(networkSession_.get(), downloadStartedId_);
 }
 
 void WebSession::Configure(WebKitWebView* view) {
@@ -93,7 +98,7 @@ GRefPtr<WebKitWebView> WebSession::NewResultsView() {
 
 GRefPtr<WebKitWebView> WebSession::NewMainView() {
   auto view = GRefPtr<WebKitWebView>::Ref(
-      WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession_, nullptr)));
+      WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession_.get(), nullptr)));
   Configure(view.get());
   return view;
 }
@@ -112,15 +117,54 @@ WebSession::Stop WebSession::StopFor(WebKitWebProcessTerminationReason reason) c
   return Stop::None;
 }
 
+void WebSession::GrantAction() {
+  // A notice still due belongs to the action before.
+  if (refusalNotice_.get()) {
+    refusalNotice_.reset();
+    TellRefused(this);
+  }
+  actions_.Grant();
+  refusalTold_ = false;
+}
+
+bool WebSession::SpendAction() {
+  if (actions_.Spend()) return true;
+  if (!refusalTold_ && !refusalNotice_.get())
+    refusalNotice_ = GSourceId(g_timeout_add(kRefusalNoticeDelayMs, TellRefused, this));
+  return false;
+}
+
+gboolean WebSession::TellRefused(gpointer data) {
+  auto* self = static_cast<WebSession*>(data);
+  self->refusalNotice_.forget();
+  self->refusalTold_ = true;
+  self->launcher_.Notify(app::RefusedNotice(self->actions_.Refused()));
+  return G_SOURCE_REMOVE;
+}
+
 void WebSession::OnDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer self) {
-  // Held until the download has finished.
+  // Held until the download has finished, whether or not its window is still
+  // open: the notice at its end is what tells the user about it.
   g_object_ref(download);
+  if (!static_cast<WebSession*>(self)->SpendAction()) Mark(download, "quillmere-refused");
   g_signal_connect(download, "decide-destination", G_CALLBACK(OnDecideDestination), self);
+  g_signal_connect(download, "received-data", G_CALLBACK(OnReceivedData), self);
   g_signal_connect(download, "failed", G_CALLBACK(OnDownloadFailed), self);
   g_signal_connect(download, "finished", G_CALLBACK(OnDownloadFinished), self);
 }
 
+void WebSession::OnReceivedData(WebKitDownload* download, guint64, gpointer) {
+  if (webkit_download_get_received_data_length(download) <= app::kMaxDownloadBytes || HasMark(download, "quillmere-too-large"))
+    return;
+  Mark(download, "quillmere-too-large");
+  webkit_download_cancel(download);
+}
+
 gboolean WebSession::OnDecideDestination(WebKitDownload* download, const char* suggested, gpointer) {
+  if (HasMark(download, "quillmere-refused")) {
+    webkit_download_cancel(download);
+    return TRUE;
+  }
   const char* environmentDir = std::getenv("XDG_DOWNLOAD_DIR");
   const char* settingsDir = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
   const std::string folder = app::DownloadFolder(
@@ -140,17 +184,28 @@ gboolean WebSession::OnDecideDestination(WebKitDownload* download, const char* s
 }
 
 void WebSession::OnDownloadFailed(WebKitDownload* download, GError* error, gpointer self) {
-  g_object_set_data(G_OBJECT(download), "quillmere-failed", GINT_TO_POINTER(1));
-  // A download given up because no free name was left was already refused.
-  if (g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER)) return;
+  Mark(download, "quillmere-failed");
   const char* destination = webkit_download_get_destination(download);
+  if (HasMark(download, "quillmere-too-large")) {
+    // Nothing of it is left behind: neither the file being written nor one
+    // that WebKit may already have moved into place.
+    if (destination) {
+      g_remove((std::string(destination) + ".wkdownload").c_str());
+      g_remove(destination);
+    }
+    static_cast<WebSession*>(self)->launcher_.Notify(app::TooLargeNotice());
+    return;
+  }
+  // A download given up because no free name was left, or refused, was
+  // already dealt with.
+  if (g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER)) return;
   static_cast<WebSession*>(self)->launcher_.Notify(
       app::FailedNotice(destination ? destination : "", error ? error->message : "unknown error"));
 }
 
 void WebSession::OnDownloadFinished(WebKitDownload* download, gpointer self) {
   auto owned = GRefPtr<WebKitDownload>::Adopt(download);
-  if (IsDownloadFailed(download)) return;
+  if (HasMark(download, "quillmere-failed")) return;
   const char* destination = webkit_download_get_destination(download);
   if (!destination) return;
   auto* session = static_cast<WebSession*>(self);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Downloads.h"
 #include "gtk/GObjectPtr.h"
 #include "gtk/Launcher.h"
 
@@ -45,24 +46,38 @@ class WebSession {
   // Files whose download finished, in order; kept for the tests.
   const std::vector<std::string>& FinishedDownloads() const { return finished_; }
 
+  // A real click or key press in a results view, which may set off one
+  // hand-off or download (app::ActionBudget).
+  void GrantAction();
+  // Whether a hand-off or download may go ahead on the current action; when
+  // not, the user is told, once per action, how many were refused.
+  bool SpendAction();
+
  private:
   static void OnDownloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer self);
   static gboolean OnDecideDestination(WebKitDownload* download, const char* suggested, gpointer self);
   static void OnDownloadFailed(WebKitDownload* download, GError*, gpointer);
   static void OnDownloadFinished(WebKitDownload* download, gpointer self);
+  static void OnReceivedData(WebKitDownload* download, guint64, gpointer);
+  static gboolean TellRefused(gpointer self);
   void Configure(WebKitWebView* view);
   static void UseClassicScrollbars();
 
   DesktopLauncher& launcher_;
+  // Every view's website data (cookies, storage, caches) lives in memory
+  // only: nothing of a site's pages is kept on disk.
+  GRefPtr<WebKitNetworkSession> networkSession_;
   // The results views' web process runs under a memory limit of its own.
   GRefPtr<WebKitWebContext> resultsContext_;
   GRefPtr<WebKitWebView> seed_;
-  WebKitNetworkSession* networkSession_ = nullptr;
   gulong downloadStartedId_ = 0;
   std::vector<std::string> finished_;
   const void* running_ = nullptr;
   // When the program last ended the results web process for not answering.
   gint64 endedBusyAt_ = 0;
+  app::ActionBudget actions_;
+  GSourceId refusalNotice_;
+  bool refusalTold_ = false;
 };
 
 }  // namespace quillmere::gtk

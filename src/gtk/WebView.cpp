@@ -39,9 +39,21 @@ WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
   signalIds_.push_back(g_signal_connect(view_.get(), "load-changed", G_CALLBACK(OnLoadChanged), this));
   signalIds_.push_back(
       g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this));
-  if (kind == Kind::Results)
+  if (kind == Kind::Results) {
     signalIds_.push_back(g_signal_connect(view_.get(), "notify::is-web-process-responsive",
                                           G_CALLBACK(OnResponsiveChanged), this));
+    // Ahead of the page, every real press of a button or key that reaches
+    // the view is a new action of the user's; a page's own clicks never are,
+    // whatever gesture WebKit lends them.
+    GtkEventController* input = gtk_event_controller_legacy_new();
+    gtk_event_controller_set_propagation_phase(input, GTK_PHASE_CAPTURE);
+    g_signal_connect(input, "event", G_CALLBACK(+[](GtkEventControllerLegacy*, GdkEvent* event, gpointer session) {
+      const GdkEventType type = gdk_event_get_event_type(event);
+      if (type == GDK_BUTTON_PRESS || type == GDK_KEY_PRESS) static_cast<WebSession*>(session)->GrantAction();
+      return FALSE;
+    }), &session_);
+    gtk_widget_add_controller(GTK_WIDGET(view_.get()), input);
+  }
 }
 
 WebViewAdapter::~WebViewAdapter() {
@@ -89,27 +101,31 @@ void WebViewAdapter::ShowFileAgain() {
   LoadFile(shownFile_);
 }
 
-void WebViewAdapter::Open() { written_.clear(); }
+void WebViewAdapter::Open() { written_ = std::string(); }
 
-void WebViewAdapter::Write(std::u16string_view text) { written_ += text; }
+void WebViewAdapter::Write(std::u16string_view text) { text::AppendAsUtf8(written_, text); }
 
 void WebViewAdapter::Close() {
   blank_ = false;
-  shownPage_ = text::ToUtf8(written_);
-  written_.clear();
+  // The written bytes become the page itself, without a copy: the one copy
+  // of it that the program keeps, to show it again should its process die.
+  auto* page = new std::string(std::move(written_));
+  written_ = std::string();
+  shownPage_.reset(g_bytes_new_with_free_func(page->data(), page->size(),
+                                              [](gpointer p) { delete static_cast<std::string*>(p); }, page));
   LoadWritten();
 }
 
 void WebViewAdapter::LoadWritten() {
   // The length goes with the bytes, so a U+0000 in the page does not end it.
-  GBytesPtr bytes(g_bytes_new(shownPage_.data(), shownPage_.size()));
+  GBytes* bytes = shownPage_.get();
   ownLoads_.emplace_back("about:blank");
   // The encoding given here is the document's transport encoding, which the
   // HTML parser ranks above a <meta> charset in the page (the page template
   // declares iso-8859-1, which its converted text no longer is). The base
   // stays "about:blank": a page of the site must never get a file: base, from
   // which its scripts could read local files.
-  webkit_web_view_load_bytes(view_.get(), bytes.get(), "text/html", "UTF-8", "about:blank");
+  webkit_web_view_load_bytes(view_.get(), bytes, "text/html", "UTF-8", "about:blank");
 }
 
 std::optional<std::u16string> WebViewAdapter::FieldValue(const std::u16string& name) {
@@ -221,7 +237,7 @@ void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerm
 
 void WebViewAdapter::Restore(WebSession::Stop stop, bool culprit) {
   const char* current = webkit_web_view_get_uri(view_.get());
-  const bool written = !shownPage_.empty() && (!current || g_str_equal(current, "about:blank"));
+  const bool written = shownPage_ && (!current || g_str_equal(current, "about:blank"));
   const std::string loaded = !written && current ? current : "";
   if (!written && loaded.empty()) return;
   // A process that crashes again at once is not given this page a third
@@ -297,6 +313,19 @@ void WebViewAdapter::DecideResultsNavigation(WebKitPolicyDecision* decision, boo
     webkit_policy_decision_ignore(decision);
     return;
   }
+  // What neither the view nor the magnet handler takes would only replace
+  // the page with the engine's error: such a link keeps the page.
+  if (!programs) {
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    GCharPtr scheme(g_uri_parse_scheme(uri));
+    const bool taken = scheme && (g_ascii_strcasecmp(scheme.get(), "http") == 0 ||
+                                  g_ascii_strcasecmp(scheme.get(), "https") == 0 ||
+                                  g_ascii_strcasecmp(scheme.get(), "magnet") == 0);
+    if (!taken) {
+      webkit_policy_decision_ignore(decision);
+      return;
+    }
+  }
   RunHandler(decision, newWindow);
 }
 
@@ -355,8 +384,9 @@ void WebViewAdapter::RunHandler(WebKitPolicyDecision* decision, bool newWindow) 
   GCharPtr scheme(g_uri_parse_scheme(uri.c_str()));
   if (scheme && g_ascii_strcasecmp(scheme.get(), "magnet") == 0) {
     webkit_policy_decision_ignore(decision);
-    // Only the user's own click hands an address to another application.
-    if (!gesture) return;
+    // Only the user's own click hands an address to another application, and
+    // one click hands over one.
+    if (!gesture || !session_.SpendAction()) return;
     const Handoff handoff = session_.Launcher().OpenUri(uri);
     if (!handoff.launched) session_.Launcher().Notify(app::MagnetNotice(handoff.error));
     return;

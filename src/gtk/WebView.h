@@ -86,9 +86,10 @@ class WebViewAdapter final : public app::BrowserView {
   std::shared_ptr<bool> alive_;
 
   float top_ = 0, left_ = 0, width_ = 0, height_ = 0;
-  std::u16string written_;
+  // The page being written, in UTF-8.
+  std::string written_;
   // The last page written, kept to show it again should its web process die.
-  std::string shownPage_;
+  GBytesPtr shownPage_;
   // The file last loaded, the main window's start page.
   std::string shownFile_;
   gint64 lastRestore_ = 0;

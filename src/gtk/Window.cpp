@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/Layout.h"
 #include "gtk/Fetcher.h"
 #include "text/CodePage.h"
 
@@ -138,7 +139,7 @@ WindowAdapter::~WindowAdapter() {
 }
 
 void WindowAdapter::SetCaption(const std::u16string& caption) {
-  gtk_window_set_title(window_.get(), text::ToUtf8(caption).c_str());
+  gtk_window_set_title(window_.get(), text::ToUtf8(app::ShownCaption(caption)).c_str());
 }
 
 void WindowAdapter::Show() {

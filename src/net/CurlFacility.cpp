@@ -9,6 +9,8 @@
 #include <mutex>
 #include <optional>
 
+#include "net/SiteLink.h"
+
 namespace ModINET {
 namespace {
 
@@ -104,8 +106,8 @@ bool EnvironmentNamesProxy(std::string_view url) {
 // moves on only inside Drive.
 class Transfer {
  public:
-  Transfer(const Timeouts& timeouts, const std::atomic<bool>* cancelled)
-      : timeouts_(timeouts), cancelled_(cancelled) {}
+  Transfer(const Timeouts& timeouts, const std::atomic<bool>* cancelled, LocalRedirects localRedirects)
+      : timeouts_(timeouts), cancelled_(cancelled), localRedirects_(localRedirects) {}
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {
@@ -140,6 +142,11 @@ class Transfer {
     set(CURLOPT_XFERINFODATA, this);
     set(CURLOPT_NOPROGRESS, 0L);
     if (!proxy_.empty()) set(CURLOPT_PROXY, proxy_.c_str());
+    if (localRedirects_ == LocalRedirects::Refused) {
+      proxied_ = !proxy_.empty() || EnvironmentNamesProxy(url_);
+      set(CURLOPT_PREREQFUNCTION, &Transfer::OnPrereq);
+      set(CURLOPT_PREREQDATA, this);
+    }
     return ok;
   }
 
@@ -320,8 +327,30 @@ class Transfer {
     return 0;
   }
 
+  // Every request of a transfer after its first follows a redirect. Where it
+  // leads is judged by the host its address names and, with no proxy in
+  // between, by the address connected to, which a name may stand for.
+  static int OnPrereq(void* user, char* primaryIp, char*, int, int) {
+    auto* self = static_cast<Transfer*>(user);
+    if (self->requests_++ == 0) return CURL_PREREQFUNC_OK;
+    if (!self->proxied_ && quillmere::site::IsLocalHost(primaryIp)) return CURL_PREREQFUNC_ABORT;
+    char* url = nullptr;
+    char* host = nullptr;
+    CURLU* parsed = curl_url();
+    const bool named = curl_easy_getinfo(self->easy_.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url &&
+                       parsed && curl_url_set(parsed, CURLUPART_URL, url, 0) == CURLUE_OK &&
+                       curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK;
+    const bool local = !named || quillmere::site::IsLocalHost(host);
+    curl_free(host);
+    curl_url_cleanup(parsed);
+    return local ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
+  }
+
   Timeouts timeouts_;
   const std::atomic<bool>* cancelled_;
+  LocalRedirects localRedirects_;
+  bool proxied_ = false;
+  int requests_ = 0;
   std::unique_ptr<CURLM, MultiDeleter> multi_;
   std::unique_ptr<CURL, EasyDeleter> easy_;
   SlistPtr headers_;
@@ -354,8 +383,9 @@ struct CurlFacility::Object {
   std::unique_ptr<Transfer> transfer;
 };
 
-CurlFacility::CurlFacility(Timeouts timeouts, ProxyLookup proxyLookup, const std::atomic<bool>* cancelled)
-    : timeouts_(timeouts), proxyLookup_(std::move(proxyLookup)), cancelled_(cancelled) {
+CurlFacility::CurlFacility(Timeouts timeouts, ProxyLookup proxyLookup, const std::atomic<bool>* cancelled,
+                           LocalRedirects localRedirects)
+    : timeouts_(timeouts), proxyLookup_(std::move(proxyLookup)), cancelled_(cancelled), localRedirects_(localRedirects) {
   GlobalInit();
 }
 
@@ -414,7 +444,7 @@ Handle CurlFacility::OpenRequest(Handle connection, std::string_view verb, std::
 
   auto request = std::make_unique<Object>();
   request->kind = Object::Kind::Request;
-  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_);
+  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_, localRedirects_);
   const std::string proxy = EnvironmentNamesProxy(url) || !proxyLookup_ ? std::string() : proxyLookup_(url);
   if (!request->transfer->Init(url, parent->userAgent, proxy) ||
       !request->transfer->SetCredentials(parent->user, parent->password))
@@ -435,7 +465,7 @@ Handle CurlFacility::OpenUrl(Handle root, std::string_view url, uint32_t /*flags
   const std::string escaped = EscapeForRequest(url, false);
   auto request = std::make_unique<Object>();
   request->kind = Object::Kind::Request;
-  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_);
+  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_, localRedirects_);
   const std::string proxy =
       EnvironmentNamesProxy(escaped) || !proxyLookup_ ? std::string() : proxyLookup_(escaped);
   if (!request->transfer->Init(escaped, parent->userAgent, proxy)) return 0;

@@ -30,6 +30,11 @@ struct Timeouts {
 // memory with an endless answer.
 inline constexpr uint64_t kMaxBodyBytes = uint64_t{64} * 1024 * 1024;
 
+// Whether a redirect may lead to a host on this machine or a private network
+// (site::IsLocalHost). A public site must not be able to make the program read
+// local services for it.
+enum class LocalRedirects { Allowed, Refused };
+
 // The proxy to use for `url` as "scheme://host:port", or the empty text for a
 // direct connection.
 using ProxyLookup = std::function<std::string(const std::string& url)>;
@@ -47,8 +52,12 @@ class CurlFacility : public HttpFacility {
   // Once `*cancelled` turns true, which another thread may do at any time,
   // the running transfer ends within a tenth of a second with its connection
   // closed, and every later call fails at once.
+  //
+  // A redirect that `localRedirects` refuses ends its transfer before the
+  // request is sent, as CURLE_ABORTED_BY_CALLBACK.
   explicit CurlFacility(Timeouts timeouts = {}, ProxyLookup proxyLookup = SystemProxyFor,
-                        const std::atomic<bool>* cancelled = nullptr);
+                        const std::atomic<bool>* cancelled = nullptr,
+                        LocalRedirects localRedirects = LocalRedirects::Allowed);
   ~CurlFacility() override;
   CurlFacility(const CurlFacility&) = delete;
   CurlFacility& operator=(const CurlFacility&) = delete;
@@ -74,6 +83,7 @@ class CurlFacility : public HttpFacility {
   Timeouts timeouts_;
   ProxyLookup proxyLookup_;
   const std::atomic<bool>* cancelled_;
+  LocalRedirects localRedirects_;
   Handle nextHandle_ = 1;
   std::unordered_map<Handle, std::unique_ptr<Object>> objects_;
 };

@@ -97,9 +97,7 @@ std::string ToCodePage(std::u16string_view text) {
   return out;
 }
 
-std::string ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
+void AppendAsUtf8(std::string& out, std::u16string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
@@ -110,6 +108,12 @@ std::string ToUtf8(std::u16string_view text) {
     }
     AppendUtf8(out, c);
   }
+}
+
+std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendAsUtf8(out, text);
   return out;
 }
 

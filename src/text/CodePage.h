@@ -22,6 +22,9 @@ std::string ToCodePage(std::u16string_view text);
 
 // Text to UTF-8. An unpaired surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view text);
+// Appends the UTF-8 of `text` to `out`, so that a page written in pieces is
+// never held twice.
+void AppendAsUtf8(std::string& out, std::u16string_view text);
 
 // UTF-8 to text. Malformed sequences become U+FFFD, one per bad byte.
 std::u16string FromUtf8(std::string_view bytes);

@@ -97,8 +97,9 @@ constexpr char16_t kSitePage[] =
     u"<tr><td><a href=\"directory.asp?mode=sub&amp;cat=2\">Linux</a></td>"
     u"<td><a href=\"download.asp?id=5&amp;f=x\">x</a></td></tr></table>"
     u"<td>Pages (2) <a href=\"search.asp?query=x&amp;mode=search&amp;page=2\">2</a></td>";
-// The site's address is chosen at build time.
-const std::string kBase = Narrow(quillmere::site::SiteBaseUrl());
+// The site's address as the build gives it by default.
+const std::u16string kSite(quillmere::site::SiteBaseUrl());
+const std::string kBase = Narrow(kSite);
 constexpr char16_t kSearch[] = u"http://127.0.0.1:8642/search.asp?query=ubuntu+iso&mode=search";
 
 // The main form on fakes; the fixture makes results windows R1, R2, ... and
@@ -205,7 +206,7 @@ TEST_F(Forms, FailedFetchLeavesABlankTitledWindowInEitherWindowClass) {
   page.clear();
   wb->UserNavigates(kSearch);
   EXPECT_EQ(log.back(), "Main.MousePointer 0");
-  Results(0).UserNavigates(u"http://h/search.asp?query=q&x");
+  Results(0).UserNavigates(kSite + u"search.asp?query=q&x");
   for (size_t n : {0u, 1u}) {
     EXPECT_EQ(Results(n).location, u"about:blank");
     EXPECT_THAT(Results(n).writes, IsEmpty());
@@ -218,14 +219,16 @@ TEST_F(Forms, FailedFetchLeavesABlankTitledWindowInEitherWindowClass) {
 TEST_F(Forms, FollowedLinkOpensAWindowAndNeverChangesItsOwn) {
   wb->UserNavigates(kSearch);
   log.clear();
-  // Other links, downloads above all, go ahead in the view itself.
-  for (const char16_t* url : {u"http://127.0.0.1:8642/download.asp?id=1&f=x", u"magnet:?xt=urn:btih:ab"}) {
+  // Other links, downloads above all, and the markers at any other host or
+  // port, go ahead in the view itself.
+  for (const std::u16string& url : {kSite + u"download.asp?id=1&f=x", std::u16string(u"magnet:?xt=urn:btih:ab"),
+                                    std::u16string(u"http://127.0.0.1:9/api?x=search.asp&q=1")}) {
     EXPECT_FALSE(Results(0).UserNavigates(url));
     EXPECT_EQ(Results(0).location, url);
   }
   EXPECT_THAT(log, IsEmpty());
   const std::vector<std::u16string> before = Results(0).writes;
-  const std::u16string link = u"http://127.0.0.1:8642/directory.asp?mode=sub&cat=2";
+  const std::u16string link = kSite + u"directory.asp?mode=sub&cat=2";
   EXPECT_TRUE(Results(0).UserNavigates(link));
   EXPECT_TRUE(Results(0).UserNavigates(link));
   EXPECT_EQ(Results(0).writes, before);
@@ -242,15 +245,15 @@ TEST_F(Forms, FollowedLinkOpensAWindowAndNeverChangesItsOwn) {
 
 TEST_F(Forms, CaptionsOfFollowedLinksAreTakenFromTheAddress) {
   wb->UserNavigates(kSearch);
-  const std::pair<const char16_t*, const char16_t*> cases[] = {
-      {u"http://h/DIRECTORY.ASP", u"Quillmere: Directory"},
-      {u"http://h/search.asp?directory.asp&query=q", u"Quillmere: Directory"},
-      {u"http://h/Search.asp?query=red+hat%20x&mode=search", u"Quillmere: red+hat%20x"},
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {kSite + u"DIRECTORY.ASP", u"Quillmere: Directory"},
+      {kSite + u"search.asp?directory.asp&query=q", u"Quillmere: Directory"},
+      {kSite + u"Search.asp?query=red+hat%20x&mode=search", u"Quillmere: red+hat%20x"},
       // Without "query=" (looked for in lower case only) the caption starts at the sixth character.
-      {u"http://h/search.asp?QUERY=up&x=1", u"Quillmere: //h/search.asp?QUERY=up"},
-      {u"http://h/search.asp?query=&mode=search", u"Quillmere: "},
+      {kSite + u"search.asp?QUERY=up&x=1", u"Quillmere: " + kSite.substr(5) + u"search.asp?QUERY=up"},
+      {kSite + u"search.asp?query=&mode=search", u"Quillmere: "},
       // With no "&" after it, the query runs to the end of the address.
-      {u"http://h/search.asp?page=2&query=tail", u"Quillmere: tail"}};
+      {kSite + u"search.asp?page=2&query=tail", u"Quillmere: tail"}};
   for (const auto& [url, caption] : cases) {
     EXPECT_TRUE(Results(0).UserNavigates(url));
     EXPECT_EQ(windows.back()->caption, caption);
@@ -267,6 +270,32 @@ TEST_F(Forms, LayoutKeepsViewsTopLeftAndNeverNegative) {
     window->Resize(width, height);
     EXPECT_THAT(view->bounds, ElementsAre(0, 0, size, size)) << width;
   }
+}
+
+// What the desktop is given is cut; the window logic keeps the caption whole.
+TEST(ShownCaption, CutsAt200CharactersWithAnEllipsisAndNeverSplitsACharacter) {
+  const std::u16string x200(200, u'x'), emoji = u"\U0001F600";
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {x200, x200},
+      {x200 + u"y", x200 + u"\u2026"},
+      {std::u16string(100000, u'q'), std::u16string(200, u'q') + u"\u2026"},
+      {std::u16string(199, u'x') + emoji, std::u16string(199, u'x') + u"\u2026"},
+  };
+  for (const auto& [caption, shown] : cases) EXPECT_EQ(ShownCaption(caption), shown) << caption.size();
+}
+
+// A page that clicks links itself from inside the user's click gets the first.
+TEST(ActionBudget, OneHandOffPerActionAndTheRestCounted) {
+  ActionBudget budget;
+  EXPECT_FALSE(budget.Spend());  // nothing before the user's first action
+  budget.Grant();
+  EXPECT_TRUE(budget.Spend());
+  for (int i = 0; i < 19; ++i) EXPECT_FALSE(budget.Spend());
+  EXPECT_EQ(RefusedNotice(budget.Refused()).body, "The page tried to open 19 more links; they were refused.");
+  EXPECT_EQ(RefusedNotice(1).body, "The page tried to open 1 more link; it was refused.");
+  budget.Grant();
+  EXPECT_EQ(budget.Refused(), 0);
+  EXPECT_TRUE(budget.Spend());
 }
 
 // 244 bytes at most, so that WebKit's "<name>.wkdownload" still fits in 255.

@@ -19,6 +19,8 @@
 #include "LoopbackServer.h"
 #include "ProcessMemory.h"
 #include "SiteServer.h"
+#include "net/Site.h"
+#include "text/CodePage.h"
 // After the server's header, whose names X's macros would take.
 #include <X11/Xlib.h>
 #include <gdk/x11/gdkx.h>
@@ -63,6 +65,13 @@ const std::string kOwnPage =
     "<a href=\"search.asp?mode=torrentdetails&id=1\">Caf\xe9 \x80 Ol\xe9</a></td><td>1 MB</td></tr>"
     "<tr><td>before\0after-nul</td></tr></table></body></html>"s;
 
+// A results page of 60 MiB, nearly all of it inside the results table.
+const std::string& BigPage() {
+  static const std::string page =
+      "<table><tr><td>Torrent Name</td></tr><tr><td><!--" + std::string(60 << 20, 'x') + "--></td></tr></table>";
+  return page;
+}
+
 // Mounts the hostile page, hostile.html, and its downloads on `server`;
 // counts requests for anything the page tries by itself.
 void MountHostile(httplib::Server& server, std::atomic<int>& evil) {
@@ -78,6 +87,19 @@ void MountHostile(httplib::Server& server, std::atomic<int>& evil) {
     res.set_content("#!/bin/sh\n", "application/octet-stream");
   });
   server.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/t/moved"); });
+  // A torrent that never ends.
+  server.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Content-Disposition", "attachment; filename=\"endless.torrent\"");
+    res.set_chunked_content_provider("application/x-bittorrent", [](size_t, httplib::DataSink& sink) {
+      static const std::string chunk(1 << 20, 'e');
+      return sink.is_writable() && sink.write(chunk.data(), chunk.size());
+    });
+  });
+  server.Get("/big", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content_provider(BigPage().size(), "text/html", [](size_t offset, size_t length, httplib::DataSink& sink) {
+      return sink.write(BigPage().data() + offset, std::min<size_t>(length, 1 << 20));
+    });
+  });
   server.Get("/t/(.*)", [](const httplib::Request& req, httplib::Response& res) {
     const std::string what = req.matches[1];
     std::string name = what == "long" ? std::string(300, 'a') + ".torrent" : what + ".torrent";
@@ -159,6 +181,14 @@ void Later(std::chrono::milliseconds delay, std::function<void()> what) {
     (*task)();
     return G_SOURCE_REMOVE;
   }, task);
+}
+
+// The program's own memory, in KiB, as /proc reports it: "VmRSS" or "VmHWM".
+long MemoryKiB(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
+  return -1;
 }
 
 // What the program hands to the desktop goes through GIO to the recording
@@ -301,20 +331,91 @@ TEST_F(ProgramTest, HostilePageOpensNothingByItselfAndTheUsersClicksStillWork) {
   const std::string handed = Slurp(Handed());
   EXPECT_THAT(handed, AllOf(HasSubstr("/good.torrent\n"), HasSubstr("/good (1).torrent\n"), HasSubstr("aaaa.torrent\n"),
                             HasSubstr("/moved.torrent\n")));
-  // A clicked magnet link goes to the desktop's handler unchanged, and the
-  // window stays on its page.
+  // A clicked magnet link goes to the desktop's handler unchanged; when the
+  // page answers a click by clicking twenty magnet links itself, the first
+  // goes and the user is told of the rest. A link of a scheme that nobody
+  // handles is refused. The window stays on its page.
   ASSERT_EQ(Click(View(0), "document.getElementById('magnet')"), kMagnet);
   EXPECT_TRUE(SpinUntil([&] { return Slurp(Handed()) == handed + kMagnet + "\n"; }));
+  ASSERT_EQ(Click(View(0), "document.getElementById('flood')"), "clicked");
+  EXPECT_TRUE(SpinUntil([&] { return desktop_.notices.back().starts_with("Links refused"); }));
+  EXPECT_EQ(desktop_.notices.back(), "Links refused: The page tried to open 19 more links; they were refused.");
+  EXPECT_EQ(Slurp(Handed()), handed + kMagnet + "\nmagnet:?xt=urn:btih:flood0\n");
+  ASSERT_EQ(Click(View(0), "document.getElementById('smb')"), "smb://127.0.0.1/share");
   SpinFor(500ms);
-  EXPECT_EQ(Eval(View(0), "document.title"), "Quillmere.");
+  EXPECT_EQ(Eval(View(0), "document.title + location.href"), "Quillmere.about:blank");
+
+  // A site link with a query of 100,000 characters gives a window whose
+  // title the desktop can draw.
+  const std::string site = text::ToUtf8(site::SiteBaseUrl());
+  Eval(View(0), "var a = document.createElement('a'); a.id = 'long'; a.textContent = 'long query'; a.href = '" + site +
+                    "search.asp?query=" + std::string(100000, 'q') + "&mode=search'; document.body.prepend(a); 'ok'");
+  ASSERT_FALSE(Click(View(0), "document.getElementById('long')").empty());
+  EXPECT_EQ(Caption(1), "Quillmere: " + std::string(189, 'q') + "\u2026");
 
   // When the results web process dies, the page comes back, and searching
   // goes on.
   webkit_web_view_terminate_web_process(View(0));
   SpinFor(500ms);
   EXPECT_THAT(Text(0), HasSubstr("disguised"));
-  EXPECT_EQ(Search("again", base + "/search.asp?query=again", 1), "Quillmere: again");
-  EXPECT_THAT(Text(1), HasSubstr("torrent"));
+  EXPECT_EQ(Search("again", base + "/search.asp?query=again", 2), "Quillmere: again");
+  EXPECT_THAT(Text(2), HasSubstr("torrent"));
+
+  // An endless torrent goes on after its window has closed, stops at the
+  // cap and leaves nothing behind; nothing is handed over. The click waits
+  // until the page's own navigations, which would supersede it, have ended.
+  const std::vector<std::string> files = Saved();
+  SpinFor(2500ms);
+  ASSERT_FALSE(Click(View(2), "document.getElementById('endless')").empty());
+  ASSERT_TRUE(SpinUntil([&] { return Saved().size() > files.size(); }));
+  gtk_window_close(Window(2));
+  EXPECT_TRUE(SpinUntil([&] { return desktop_.notices.back().starts_with("Download stopped"); }, 120s));
+  EXPECT_EQ(desktop_.notices.back(), "Download stopped: Stopped at 100 MiB: a torrent file is never that large.");
+  EXPECT_EQ(Saved(), files);
+  EXPECT_EQ(Slurp(Handed()), handed + kMagnet + "\nmagnet:?xt=urn:btih:flood0\n");
+
+  // A link that names a marker on another server is the view's: the program
+  // fetches nothing there, and nothing that the page stores is kept on disk.
+  std::atomic<int> requests = 0, ours = 0;
+  Served other(0, [&](httplib::Server& server) {
+    server.Get(".*", [&](const httplib::Request& req, httplib::Response& res) {
+      ++requests, ours += req.get_header_value("User-Agent").find("MSIE") != std::string::npos;
+      res.set_content("<script>localStorage.setItem('k', 'v'); indexedDB.open('d'); document.cookie = 'c=1';"
+                      "document.title = 'stored';</script>", "text/html");
+    });
+  });
+  const std::string elsewhere = "http://127.0.0.1:" + std::to_string(other.port()) + "/api?x=search.asp&q=1";
+  Eval(View(0), "document.getElementById('long').href = '" + elsewhere + "'; 'ok'");
+  ASSERT_EQ(Click(View(0), "document.getElementById('long')"), elsewhere);
+  EXPECT_TRUE(WaitForPage(View(0), "document.title === 'stored'"));
+  SpinFor(2s);
+  EXPECT_EQ(ours.load(), 0);
+  EXPECT_GE(requests.load(), 1);
+  EXPECT_EQ(program_->ResultsWindows().size(), 2u);
+  std::vector<std::string> kept;
+  for (const auto& entry : fs::recursive_directory_iterator(std::getenv("QUILLMERE_PRIVATE_DESKTOP"))) {
+    std::string path = entry.path().string();
+    std::transform(path.begin(), path.end(), path.begin(), ::tolower);
+    for (const char* data : {"storage", "indexeddb", "cookies", "webkitcache"})
+      if (path.find(data) != std::string::npos) kept.push_back(path);
+  }
+  EXPECT_THAT(kept, IsEmpty());
+
+  // Three results pages of 60 MiB each cost the program's own process about
+  // their size once, the page kept to show it again, and what WebKit keeps of
+  // it; without the bound each cost seven times as much.
+  BigPage();
+  const long rss = MemoryKiB("VmRSS"), peak = MemoryKiB("VmHWM");
+  for (int page = 0; page < 3; ++page) {
+    const size_t i = program_->ResultsWindows().size();
+    EXPECT_EQ(Search("big", base + "/big?query=big", i), "Quillmere: big");
+    EXPECT_THAT(Text(i), HasSubstr("Torrent Name"));
+  }
+  const long grown = (MemoryKiB("VmRSS") - rss) / 1024, peakGrown = (MemoryKiB("VmHWM") - peak) / 1024;
+  RecordProperty("rss_growth_mib", static_cast<int>(grown));
+  RecordProperty("peak_growth_mib", static_cast<int>(peakGrown));
+  std::printf("three 60 MiB pages: RSS +%ld MiB, peak +%ld MiB\n", grown, peakGrown);
+  EXPECT_LT(grown, 3 * 3 * 60);
 }
 
 TEST_F(ProgramTest, WindowsLiveThroughASlowFetchAndTakeNoInputMeanwhile) {
