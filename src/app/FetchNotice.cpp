@@ -92,6 +92,7 @@ WindowNotice FetchNotice(FetchPurpose purpose, std::string_view url, const ModIN
       ended.origin != asked.origin) {
     notice.state = NoticeState::Moved;
     notice.movedTo = ended.origin;
+    notice.movedHost = ended.authority;
     notice.text = text::FromUtf8("The site now answers at " + ended.authority + ".");
   }
   return notice;

@@ -22,6 +22,7 @@ struct WindowNotice {
   bool tryAgain = false;     // the same address can be fetched again
   bool siteAddress = false;  // the site's address may be wrong
   std::string movedTo;       // Moved: the address the site now answers at, "scheme://host:port"
+  std::string movedHost;     // Moved: that address as the text names it
 };
 
 // "scheme://host:port" of an absolute address, the port always written; empty

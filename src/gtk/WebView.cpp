@@ -8,6 +8,7 @@
 
 #include "app/Downloads.h"
 #include "gtk/Fetcher.h"
+#include "net/Site.h"
 #include "text/CodePage.h"
 
 namespace quillmere::gtk {
@@ -27,6 +28,26 @@ constexpr char kReadQueryScript[] = R"JS(
 })()
 )JS";
 
+// What a load of the view's own failed of, in the fetcher's terms.
+ModINET::FetchFailure FailureOf(const GError* error) {
+  using ModINET::FetchFailure;
+  if (error->domain == G_RESOLVER_ERROR) return FetchFailure::NameNotFound;
+  if (error->domain == G_TLS_ERROR) return FetchFailure::Tls;
+  if (error->domain == G_IO_ERROR) {
+    switch (error->code) {
+      case G_IO_ERROR_CONNECTION_REFUSED: return FetchFailure::ConnectionRefused;
+      case G_IO_ERROR_TIMED_OUT: return FetchFailure::ConnectTimeout;
+      case G_IO_ERROR_CANCELLED: return FetchFailure::Cancelled;
+      default: return FetchFailure::Other;
+    }
+  }
+  if (error->domain == WEBKIT_NETWORK_ERROR)
+    return error->code == WEBKIT_NETWORK_ERROR_CANCELLED ? FetchFailure::Cancelled : FetchFailure::Other;
+  // A load that a policy decision ended, a download taking it over among
+  // them, is no failure of the network.
+  return FetchFailure::Cancelled;
+}
+
 }  // namespace
 
 WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
@@ -36,6 +57,8 @@ WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
   signalIds_.push_back(g_signal_connect(view_.get(), "load-changed", G_CALLBACK(OnLoadChanged), this));
   signalIds_.push_back(
       g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this));
+  if (kind == Kind::Results)
+    signalIds_.push_back(g_signal_connect(view_.get(), "load-failed", G_CALLBACK(OnLoadFailed), this));
 }
 
 WebViewAdapter::~WebViewAdapter() {
@@ -164,6 +187,22 @@ bool WebViewAdapter::TakeOwnLoad(const std::string& uri) {
 
 void WebViewAdapter::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
   if (event == WEBKIT_LOAD_FINISHED) static_cast<WebViewAdapter*>(data)->gestureLoad_ = false;
+}
+
+gboolean WebViewAdapter::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
+  auto* self = static_cast<WebViewAdapter*>(data);
+  self->gestureLoad_ = false;
+  // Only a page the program wrote is kept; a window whose fetch failed stays
+  // as it was anyway.
+  if (self->shownPage_.empty()) return FALSE;
+  ModINET::FetchReport report;
+  report.failure = FailureOf(error);
+  report.finalUrl = uri ? uri : "";
+  const app::WindowNotice notice = app::FetchNotice(app::FetchPurpose::Download, report.finalUrl, &report, false,
+                                                    text::ToUtf8(site::SiteHost));
+  if (notice.state != app::NoticeState::Idle && self->noticeHandler_) self->noticeHandler_(notice);
+  // WebKit's own error page would take the place of the results.
+  return TRUE;
 }
 
 void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {

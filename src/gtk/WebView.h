@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FetchNotice.h"
 #include "app/Interfaces.h"
 #include "gtk/GObjectPtr.h"
 #include "gtk/ViewHost.h"
@@ -29,6 +30,9 @@ class WebViewAdapter final : public app::BrowserView {
   WebKitWebView* Widget() const { return view_.get(); }
   // The content area the view is placed in; set once by the window.
   void SetHost(QuillmereViewHost* host) { host_ = host; }
+  // Where a results view tells why a load it was left to do failed.
+  using NoticeHandler = std::function<void(const app::WindowNotice&)>;
+  void SetNoticeHandler(NoticeHandler handler) { noticeHandler_ = std::move(handler); }
 
   void SetBeforeNavigate2Handler(BeforeNavigate2Handler handler) override { handler_ = std::move(handler); }
   void Navigate2(const std::u16string& target) override;
@@ -45,6 +49,7 @@ class WebViewAdapter final : public app::BrowserView {
   static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                  gpointer self);
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+  static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self);
   static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
   bool DecideNavigation(WebKitPolicyDecision* decision, bool newWindow);
   // The main view reads the start page's search field before its handler
@@ -64,6 +69,7 @@ class WebViewAdapter final : public app::BrowserView {
   GRefPtr<WebKitWebView> view_;
   QuillmereViewHost* host_ = nullptr;
   BeforeNavigate2Handler handler_;
+  NoticeHandler noticeHandler_;
   std::vector<gulong> signalIds_;
   // The main window's navigations read the page's search field first; a
   // results window's go ahead only with the user's own click.

@@ -181,7 +181,7 @@ class ProgramTest : public ::testing::Test {
     ASSERT_TRUE(site.ok()) << "the site's port is taken";
     fs::remove_all(Downloads());
     fs::remove(Handed());
-    app::PageFetcher fetch = [this, real = gtk::MakeBlockingFetcher()](auto&&... a) {
+    app::PageFetcher fetch = [this, real = gtk::MakeBackgroundFetcher()](auto&&... a) {
       // The pointer that the user sees while the fetch waits.
       GdkCursor* cursor = program_->Main() ? gtk_widget_get_cursor(GTK_WIDGET(MainWindow())) : nullptr;
       cursors_.push_back(cursor ? gdk_cursor_get_name(cursor) : "none");
