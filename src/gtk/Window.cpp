@@ -105,17 +105,17 @@ void WindowAdapter::BuildNotice(GtkWidget* content) {
   gtk_label_set_selectable(GTK_LABEL(label), FALSE);
   gtk_widget_set_hexpand(label, TRUE);
   const auto button = [box](const char* text, GCallback clicked, gpointer data) {
-    GtkWidget* b = gtk_button_new_with_mnemonic(text);
+    GtkWidget* b = gtk_button_new_with_label(text);
     gtk_widget_set_valign(b, GTK_ALIGN_CENTER);
     if (clicked) g_signal_connect(b, "clicked", clicked, data);
     return b;
   };
-  GtkWidget* stop = button("_Stop", G_CALLBACK(+[](GtkButton*, gpointer) { FetchGate::Instance().Cancel(); }), nullptr);
-  GtkWidget* again = button("_Try Again", G_CALLBACK(+[](GtkButton*, gpointer self) {
+  GtkWidget* stop = button("Stop", G_CALLBACK(+[](GtkButton*, gpointer) { FetchGate::Instance().Cancel(); }), nullptr);
+  GtkWidget* again = button("Try Again", G_CALLBACK(+[](GtkButton*, gpointer self) {
     auto* window = static_cast<WindowAdapter*>(self);
     if (window->tryAgain_ && !FetchGate::Instance().Running()) window->tryAgain_();
   }), this);
-  GtkWidget* address = button("Site _Address\u2026", nullptr, nullptr);
+  GtkWidget* address = button("Site Address\u2026", nullptr, nullptr);
   gtk_actionable_set_action_name(GTK_ACTIONABLE(address), "app.preferences");
   GtkWidget* useSite = button("", nullptr, nullptr);
   GtkWidget* dismiss = gtk_button_new_from_icon_name("window-close-symbolic");
@@ -311,9 +311,6 @@ void WindowAdapter::SetMousePointer(int pointer) {
     viewCursor_.reset();
     waiting_ = false;
   }
-  // The fetch that follows blocks the main loop: send the change to the
-  // display server now, or it would only arrive after the fetch.
-  gdk_display_flush(gtk_widget_get_display(window));
 }
 
 float WindowAdapter::Width() const {
