@@ -28,6 +28,12 @@ void WritePage(BrowserView& view, const std::array<std::u16string_view, 3>& text
   view.Close();
 }
 
+void FetchAgain(SearchForm& target, const PageFetcher& fetcher, const std::u16string& url, results::Variant variant) {
+  std::u16string contentType;
+  const std::u16string page = fetcher(url, contentType, u"", 1024, 1);
+  if (!page.empty()) WritePage(target.WB2(), results::BuildResultsPage(page, site::SiteBaseUrl(), variant).Writes());
+}
+
 SearchForm::SearchForm(WindowParts parts, ResultsWindowFactory& factory, PageFetcher fetcher)
     : window_(std::move(parts.window)), view_(std::move(parts.view)), factory_(factory), fetcher_(std::move(fetcher)) {
   window_->SetCaption(std::u16string(kResultsInitialCaption));

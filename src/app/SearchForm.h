@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/Interfaces.h"
+#include "results/ResultsPage.h"
 
 namespace quillmere::app {
 
@@ -59,5 +60,9 @@ void ReleaseText(std::u16string& text);
 
 // Writes the three texts of a built page into `view` as one new document.
 void WritePage(BrowserView& view, const std::array<std::u16string_view, 3>& texts);
+
+// Fetches `url` again for `target`, as its opener did, and writes the page
+// built in the opener's `variant` when the fetch returns one.
+void FetchAgain(SearchForm& target, const PageFetcher& fetcher, const std::u16string& url, results::Variant variant);
 
 }  // namespace quillmere::app

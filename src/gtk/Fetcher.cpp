@@ -25,6 +25,7 @@ std::u16string FetchGate::Run(Work work, std::u16string& contentType) {
     std::atomic<bool> done{false};
     std::u16string contentType;
     std::u16string result;
+    ModINET::FetchReport report;
   };
   auto job = std::make_shared<Job>();
   job->contentType = contentType;
@@ -36,6 +37,7 @@ std::u16string FetchGate::Run(Work work, std::u16string& contentType) {
   GMainContext* context = g_main_context_default();
   std::thread worker([job, cancelled, context, work = std::move(work)] {
     job->result = work(job->contentType, *cancelled);
+    job->report = ModINET::LastFetchReport();
     job->done.store(true);
     // Ends the wait below, which may be asleep in the main loop's poll.
     g_main_context_wakeup(context);
@@ -50,6 +52,8 @@ std::u16string FetchGate::Run(Work work, std::u16string& contentType) {
   running_ = false;
   cancelled_.reset();
   const bool gaveUp = cancelled->load();
+  report_ = std::move(job->report);
+  if (gaveUp) report_.failure = ModINET::FetchFailure::Cancelled;
   if (listener_) listener_(false);
   if (gaveUp) return {};
   contentType = std::move(job->contentType);
@@ -67,7 +71,7 @@ app::PageFetcher MakeWaitingFetcher(CancellableFetch fetch) {
   };
 }
 
-app::PageFetcher MakeBlockingFetcher() {
+app::PageFetcher MakeBackgroundFetcher() {
   return MakeWaitingFetcher([](const std::u16string& url, std::u16string& contentType, const std::u16string& postData,
                                int32_t bufferSize, int32_t mode, const std::atomic<bool>& cancelled) {
     // A site on a public address may not lead the fetcher to a local one; the

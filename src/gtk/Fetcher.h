@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/Interfaces.h"
+#include "net/FetchReport.h"
 
 namespace quillmere::gtk {
 
@@ -38,8 +39,15 @@ class FetchGate {
   // Not re-entrant: the caller makes sure no second fetch starts meanwhile.
   std::u16string Run(Work work, std::u16string& contentType);
 
+  // What became of the last fetch that Run made: the fetcher's report from
+  // the worker thread, or a cancellation when it was given up.
+  const ModINET::FetchReport& LastReport() const { return report_; }
+  // Forgets it, so that a fetch made without the gate is not told another's.
+  void ForgetReport() { report_ = {}; }
+
  private:
   bool running_ = false;
+  ModINET::FetchReport report_;
   std::shared_ptr<std::atomic<bool>> cancelled_;
   Listener listener_;
 };
@@ -52,7 +60,8 @@ using CancellableFetch =
                                  const std::atomic<bool>& cancelled)>;
 app::PageFetcher MakeWaitingFetcher(CancellableFetch fetch);
 
-// ModINET::FetchPage on the libcurl facility, through the gate.
-app::PageFetcher MakeBlockingFetcher();
+// ModINET::FetchPage on the libcurl facility, on a worker thread through the
+// gate.
+app::PageFetcher MakeBackgroundFetcher();
 
 }  // namespace quillmere::gtk

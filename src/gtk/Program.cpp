@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "app/FetchNotice.h"
 #include "app/Layout.h"
 #include "net/Site.h"
 #include "text/CodePage.h"
@@ -15,8 +16,8 @@ namespace {
 
 int Pixels(float twips) { return static_cast<int>(twips / app::kTwipsPerPixel + 0.5f); }
 
-const WindowStyle kMainStyle = {Pixels(app::kMainClientWidth), Pixels(app::kMainClientHeight), false};
-const WindowStyle kResultsStyle = {Pixels(app::kResultsClientWidth), Pixels(app::kResultsClientHeight), true};
+const WindowStyle kMainStyle = {Pixels(app::kMainClientWidth), Pixels(app::kMainClientHeight), false, false};
+const WindowStyle kResultsStyle = {Pixels(app::kResultsClientWidth), Pixels(app::kResultsClientHeight), true, true};
 // A results window is shown once its page has begun to load, or after this
 // long when no page comes, as when the fetch fails.
 constexpr guint kResultsShowDelayMs = 50;
@@ -50,7 +51,14 @@ std::string ProgramFolder() {
 }
 
 Program::Program(GtkApplication* app, app::PageFetcher fetcher, std::string programFolder, DesktopLauncher& launcher)
-    : app_(app), fetcher_(std::move(fetcher)), programFolder_(std::move(programFolder)), session_(launcher) {
+    : app_(app),
+      fetcher_(std::move(fetcher)),
+      formsFetcher_([this](const std::u16string& url, std::u16string& contentType, const std::u16string& postData,
+                           int32_t bufferSize, int32_t mode) {
+        return FetchForNewest(url, contentType, postData, bufferSize, mode);
+      }),
+      programFolder_(std::move(programFolder)),
+      session_(launcher) {
   InitializeLook(programFolder_);
   FetchGate::Instance().SetListener([this](bool running) { OnFetchRunning(running); });
 }
@@ -77,7 +85,7 @@ app::MainForm& Program::Start() {
   PointStartPageAtSite(viewRef.Widget());
   viewRef.SetHost(window->Host());
   app::WindowParts parts{std::move(window), std::move(view)};
-  main_ = std::make_unique<app::MainForm>(std::move(parts), *this, fetcher_, text::FromUtf8(programFolder_));
+  main_ = std::make_unique<app::MainForm>(std::move(parts), *this, formsFetcher_, text::FromUtf8(programFolder_));
   main_->Form_Load();
   main_->Form().Show();
   MakeSpareAfterStartPage();
@@ -88,7 +96,7 @@ std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
   std::optional<ResultsParts> made = TakeSpare();
   if (made && app_) gtk_window_set_application(made->window->Widget(), app_);
   if (!made) made = MakeResultsParts(app_);
-  auto form = std::make_shared<app::SearchForm>(std::move(made->parts), *this, fetcher_);
+  auto form = std::make_shared<app::SearchForm>(std::move(made->parts), *this, formsFetcher_);
   *made->self = form.get();
   results_.push_back(form);
   MakeNextSpare();
@@ -104,6 +112,7 @@ Program::ResultsParts Program::MakeResultsParts(GtkApplication* app) {
   auto window = std::make_unique<WindowAdapter>(app, kResultsStyle, GTK_WIDGET(view->Widget()),
                                                 [this, self] { Release(*self); });
   viewRef.SetHost(window->Host());
+  viewRef.SetNoticeHandler([windowRef = window.get()](const app::WindowNotice& notice) { windowRef->SetNotice(notice); });
   window->ShowWhenViewLoads(kResultsShowDelayMs);
   WindowAdapter* windowRef = window.get();
   return {app::WindowParts{std::move(window), std::move(view)}, windowRef, std::move(self)};
@@ -156,12 +165,47 @@ void Program::OnFetchRunning(bool running) {
     releaseSource_ = GSourceId(g_idle_add(ReleaseClosed, this));
 }
 
+std::u16string Program::FetchForNewest(const std::u16string& url, std::u16string& contentType,
+                                      const std::u16string& postData, int32_t bufferSize, int32_t mode) {
+  if (results_.empty()) return fetcher_(url, contentType, postData, bufferSize, mode);
+  const std::shared_ptr<app::SearchForm>& target = results_.back();
+  // Fetching again builds the page as its opener did.
+  const results::Variant variant = main_ && main_->ResultsWindow() == target ? results::Variant::MainWindow
+                                                                              : results::Variant::ResultsWindow;
+  std::weak_ptr<app::SearchForm> weak = target;
+  static_cast<WindowAdapter&>(target->Form()).SetTryAgainHandler([this, weak, url, variant] {
+    std::shared_ptr<app::SearchForm> form = weak.lock();
+    if (!form) return;
+    app::FetchAgain(*form, [this, weak](auto&&... args) { return FetchFor(weak, args...); }, url, variant);
+  });
+  return FetchFor(weak, url, contentType, postData, bufferSize, mode);
+}
+
+std::u16string Program::FetchFor(const std::weak_ptr<app::SearchForm>& target, const std::u16string& url,
+                                 std::u16string& contentType, const std::u16string& postData, int32_t bufferSize,
+                                 int32_t mode) {
+  const std::string address = text::ToUtf8(url);
+  const std::string site = text::ToUtf8(site::SiteBaseUrl());
+  const auto tell = [&target](const app::WindowNotice& notice) {
+    if (std::shared_ptr<app::SearchForm> form = target.lock())
+      static_cast<WindowAdapter&>(form->Form()).SetNotice(notice);
+  };
+  tell(app::FetchNotice(app::FetchPurpose::Search, address, nullptr, false, site));
+  fetchTarget_ = target.lock().get();
+  FetchGate::Instance().ForgetReport();
+  std::u16string page = fetcher_(url, contentType, postData, bufferSize, mode);
+  fetchTarget_ = nullptr;
+  // A fetch that ends well takes the notice away before the page is written.
+  const ModINET::FetchReport& report = FetchGate::Instance().LastReport();
+  tell(app::FetchNotice(app::FetchPurpose::Search, address, &report, !page.empty(), site));
+  return page;
+}
+
 void Program::Release(const void* form) {
   FetchGate& gate = FetchGate::Instance();
   // Closing the main window, or the results window that the running fetch is
   // for, gives that fetch up; the window it was for is gone.
-  if (gate.Running() && ((main_ && form == main_.get()) || (!results_.empty() && form == results_.back().get())))
-    gate.Cancel();
+  if (gate.Running() && ((main_ && form == main_.get()) || form == fetchTarget_)) gate.Cancel();
   closed_.push_back(form);
   if (!gate.Running() && !releaseSource_.get()) releaseSource_ = GSourceId(g_idle_add(ReleaseClosed, this));
 }

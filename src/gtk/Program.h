@@ -68,6 +68,16 @@ class Program final : public app::ResultsWindowFactory {
   // While a fetch runs, the windows take no input but Escape and closing.
   void OnFetchRunning(bool running);
   void ReloadStartPageLater();
+  // Fetches for `target`, the results window that the page is for, whose
+  // notice says meanwhile that it is searching and afterwards what became of
+  // the fetch.
+  std::u16string FetchFor(const std::weak_ptr<app::SearchForm>& target, const std::u16string& url,
+                          std::u16string& contentType, const std::u16string& postData, int32_t bufferSize,
+                          int32_t mode);
+  // The fetcher the forms are given: for the newest results window, which
+  // can then fetch the same address again.
+  std::u16string FetchForNewest(const std::u16string& url, std::u16string& contentType,
+                                const std::u16string& postData, int32_t bufferSize, int32_t mode);
   std::vector<app::Window*> Windows();
 
   // A results window's parts before they become a form; its closing callback
@@ -89,6 +99,9 @@ class Program final : public app::ResultsWindowFactory {
 
   GtkApplication* app_;
   app::PageFetcher fetcher_;
+  app::PageFetcher formsFetcher_;
+  // The form that the running fetch is for.
+  const void* fetchTarget_ = nullptr;
   std::string programFolder_;
   WebSession session_;
   std::unique_ptr<app::MainForm> main_;

@@ -108,13 +108,13 @@ void WebSession::EndUnresponsive(WebKitWebView* view) {
   webkit_web_view_terminate_web_process(view);
 }
 
-WebSession::Stop WebSession::StopFor(WebKitWebProcessTerminationReason reason) const {
-  if (reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT) return Stop::Memory;
+std::optional<app::PageStop> WebSession::StopFor(WebKitWebProcessTerminationReason reason) const {
+  if (reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT) return app::PageStop::Memory;
   // Every view of the process hears of its end in turn, at once.
   if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API && endedBusyAt_ != 0 &&
       g_get_monotonic_time() - endedBusyAt_ < G_USEC_PER_SEC)
-    return Stop::Busy;
-  return Stop::None;
+    return app::PageStop::Busy;
+  return std::nullopt;
 }
 
 void WebSession::GrantAction() {

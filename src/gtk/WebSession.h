@@ -4,10 +4,12 @@
 
 #include <webkit/webkit.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/Downloads.h"
+#include "app/FetchNotice.h"
 #include "gtk/GObjectPtr.h"
 #include "gtk/Launcher.h"
 
@@ -32,7 +34,6 @@ class WebSession {
   // that spins or eats memory stops them all. The session ends such a
   // process and remembers why, and which page most likely did it: the one
   // whose page began to run last.
-  enum class Stop { None, Memory, Busy };
   void NotePageRunning(const void* view) { running_ = view; }
   void Forget(const void* view) {
     if (running_ == view) running_ = nullptr;
@@ -40,8 +41,9 @@ class WebSession {
   const void* Culprit() const { return running_; }
   // Ends the results web process that `view` shares, which no longer answers.
   void EndUnresponsive(WebKitWebView* view);
-  // Why the results web process last ended, given WebKit's own reason.
-  Stop StopFor(WebKitWebProcessTerminationReason reason) const;
+  // Why the results web process last ended, given WebKit's own reason: for
+  // a page that ran away, or nullopt for anything else (a crash).
+  std::optional<app::PageStop> StopFor(WebKitWebProcessTerminationReason reason) const;
 
   // Files whose download finished, in order; kept for the tests.
   const std::vector<std::string>& FinishedDownloads() const { return finished_; }

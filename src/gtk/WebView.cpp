@@ -8,6 +8,7 @@
 
 #include "app/Downloads.h"
 #include "gtk/Fetcher.h"
+#include "net/Site.h"
 #include "text/CodePage.h"
 
 namespace quillmere::gtk {
@@ -30,6 +31,26 @@ constexpr char kReadQueryScript[] = R"JS(
 // WebKit finds a process unresponsive after it has not answered for 3 s.
 constexpr guint kUnresponsiveGraceMs = 1500;
 
+// What a load of the view's own failed of, in the fetcher's terms.
+ModINET::FetchFailure FailureOf(const GError* error) {
+  using ModINET::FetchFailure;
+  if (error->domain == G_RESOLVER_ERROR) return FetchFailure::NameNotFound;
+  if (error->domain == G_TLS_ERROR) return FetchFailure::Tls;
+  if (error->domain == G_IO_ERROR) {
+    switch (error->code) {
+      case G_IO_ERROR_CONNECTION_REFUSED: return FetchFailure::ConnectionRefused;
+      case G_IO_ERROR_TIMED_OUT: return FetchFailure::ConnectTimeout;
+      case G_IO_ERROR_CANCELLED: return FetchFailure::Cancelled;
+      default: return FetchFailure::Other;
+    }
+  }
+  if (error->domain == WEBKIT_NETWORK_ERROR)
+    return error->code == WEBKIT_NETWORK_ERROR_CANCELLED ? FetchFailure::Cancelled : FetchFailure::Other;
+  // A load that a policy decision ended, a download taking it over among
+  // them, is no failure of the network.
+  return FetchFailure::Cancelled;
+}
+
 }  // namespace
 
 WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
@@ -40,6 +61,7 @@ WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
   signalIds_.push_back(
       g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), this));
   if (kind == Kind::Results) {
+    signalIds_.push_back(g_signal_connect(view_.get(), "load-failed", G_CALLBACK(OnLoadFailed), this));
     signalIds_.push_back(g_signal_connect(view_.get(), "notify::is-web-process-responsive",
                                           G_CALLBACK(OnResponsiveChanged), this));
     // Ahead of the page, every real press of a button or key that reaches
@@ -221,6 +243,22 @@ void WebViewAdapter::OnResponsiveChanged(WebKitWebView* view, GParamSpec*, gpoin
     }, self));
 }
 
+gboolean WebViewAdapter::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data) {
+  auto* self = static_cast<WebViewAdapter*>(data);
+  self->gestureLoad_ = false;
+  // Only a page the program wrote is kept; a window whose fetch failed stays
+  // as it was anyway.
+  if (!self->shownPage_) return FALSE;
+  ModINET::FetchReport report;
+  report.failure = FailureOf(error);
+  report.finalUrl = uri ? uri : "";
+  const app::WindowNotice notice = app::FetchNotice(app::FetchPurpose::Download, report.finalUrl, &report, false,
+                                                    text::ToUtf8(site::SiteBaseUrl()));
+  if (notice.state != app::NoticeState::Idle && self->noticeHandler_) self->noticeHandler_(notice);
+  // WebKit's own error page would take the place of the results.
+  return TRUE;
+}
+
 void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
                                             gpointer data) {
   auto* self = static_cast<WebViewAdapter*>(data);
@@ -231,11 +269,11 @@ void WebViewAdapter::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerm
     self->ShowFileAgain();
     return;
   }
-  const WebSession::Stop stop = self->session_.StopFor(reason);
-  self->Restore(stop, stop != WebSession::Stop::None && self->session_.Culprit() == self);
+  const std::optional<app::PageStop> stop = self->session_.StopFor(reason);
+  self->Restore(stop, stop && self->session_.Culprit() == self);
 }
 
-void WebViewAdapter::Restore(WebSession::Stop stop, bool culprit) {
+void WebViewAdapter::Restore(std::optional<app::PageStop> stop, bool culprit) {
   const char* current = webkit_web_view_get_uri(view_.get());
   const bool written = shownPage_ && (!current || g_str_equal(current, "about:blank"));
   const std::string loaded = !written && current ? current : "";
@@ -244,7 +282,7 @@ void WebViewAdapter::Restore(WebSession::Stop stop, bool culprit) {
   // time: the other windows' pages must not go down with it over and over.
   // A page that was stopped cannot do it again, and needs no such rule.
   const gint64 now = g_get_monotonic_time();
-  if (stop == WebSession::Stop::None) {
+  if (!stop) {
     if (lastRestore_ != 0 && now - lastRestore_ < 30 * G_USEC_PER_SEC) return;
     lastRestore_ = now;
   }
@@ -253,7 +291,7 @@ void WebViewAdapter::Restore(WebSession::Stop stop, bool culprit) {
     // this window, however often it is shown, so it cannot do it again.
     webkit_settings_set_enable_javascript_markup(webkit_web_view_get_settings(view_.get()), FALSE);
     session_.Forget(this);
-    if (stopped_) stopped_(stop);
+    if (noticeHandler_) noticeHandler_(app::StoppedNotice(*stop));
   }
   ++restoring_;
   restoreLoading_ = true;
@@ -323,6 +361,7 @@ void WebViewAdapter::DecideResultsNavigation(WebKitPolicyDecision* decision, boo
                                   g_ascii_strcasecmp(scheme.get(), "magnet") == 0);
     if (!taken) {
       webkit_policy_decision_ignore(decision);
+      if (scheme && noticeHandler_) noticeHandler_(app::RefusedLinkNotice(scheme.get()));
       return;
     }
   }

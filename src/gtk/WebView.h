@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FetchNotice.h"
 #include "app/Interfaces.h"
 #include "gtk/GObjectPtr.h"
 #include "gtk/ViewHost.h"
@@ -30,12 +31,12 @@ class WebViewAdapter final : public app::BrowserView {
   WebKitWebView* Widget() const { return view_.get(); }
   // The content area the view is placed in; set once by the window.
   void SetHost(QuillmereViewHost* host) { host_ = host; }
+  // Where a results view tells why a load it was left to do failed, a link
+  // it did not follow, or that its page was stopped.
+  using NoticeHandler = std::function<void(const app::WindowNotice&)>;
+  void SetNoticeHandler(NoticeHandler handler) { noticeHandler_ = std::move(handler); }
 
   void SetBeforeNavigate2Handler(BeforeNavigate2Handler handler) override { handler_ = std::move(handler); }
-  // Told when this view's page was stopped for eating memory or spinning,
-  // and is shown again without its scripts.
-  using StoppedHandler = std::function<void(WebSession::Stop why)>;
-  void SetStoppedHandler(StoppedHandler handler) { stopped_ = std::move(handler); }
   void Navigate2(const std::u16string& target) override;
   // Loads the file last loaded (the start page) again, as it was first
   // loaded, without it counting as a navigation of the user's.
@@ -53,12 +54,13 @@ class WebViewAdapter final : public app::BrowserView {
   static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                  gpointer self);
   static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+  static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self);
   static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
   static void OnResponsiveChanged(WebKitWebView* view, GParamSpec*, gpointer self);
   // Shows this results view's page again after its web process ended: the
   // page written, or the address the view had loaded itself; without its
   // scripts when it is the `culprit` of the `stop`.
-  void Restore(WebSession::Stop stop, bool culprit);
+  void Restore(std::optional<app::PageStop> stop, bool culprit);
   bool DecideNavigation(WebKitPolicyDecision* decision, bool newWindow);
   // The main view reads the start page's search field before its handler
   // runs; a results view lets only the user's own clicks reach its handler.
@@ -77,7 +79,7 @@ class WebViewAdapter final : public app::BrowserView {
   GRefPtr<WebKitWebView> view_;
   QuillmereViewHost* host_ = nullptr;
   BeforeNavigate2Handler handler_;
-  StoppedHandler stopped_;
+  NoticeHandler noticeHandler_;
   std::vector<gulong> signalIds_;
   // The main window's navigations read the page's search field first; a
   // results window's go ahead only with the user's own click.

@@ -23,6 +23,12 @@ headerbar.quillmere-titlebar { min-height: 24px; padding: 0 4px; }
 headerbar.quillmere-titlebar .title { font-size: 9pt; font-weight: bold; }
 headerbar.quillmere-titlebar windowcontrols button { min-height: 18px; min-width: 18px; padding: 0; margin: 2px 0; }
 quillmere-viewhost { background-color: #ffffff; }
+box.quillmere-notice { padding: 4px 6px; border-bottom: 1px solid alpha(currentColor, 0.15); }
+box.quillmere-notice.searching { background-color: #eef3fa; }
+box.quillmere-notice.failed { background-color: #fcefe3; }
+box.quillmere-notice.moved { background-color: #eaf5ea; }
+box.quillmere-notice label { font-size: 9pt; }
+box.quillmere-notice button { min-height: 22px; padding: 0 8px; font-size: 9pt; }
 )CSS";
 
 }  // namespace
@@ -71,7 +77,15 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
   host_ = GRefPtr<QuillmereViewHost>::Ref(QUILLMERE_VIEW_HOST(host));
   quillmere_view_host_set_child(host_.get(), view);
   quillmere_view_host_set_size_func(host_.get(), OnHostSize, this);
-  gtk_window_set_child(window_.get(), host);
+  if (style.notice) {
+    GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    BuildNotice(content);
+    gtk_widget_set_vexpand(host, TRUE);
+    gtk_box_append(GTK_BOX(content), host);
+    gtk_window_set_child(window_.get(), content);
+  } else {
+    gtk_window_set_child(window_.get(), host);
+  }
 
   gtk_window_set_resizable(window_.get(), style.resizable);
   // The default size covers the content area only; GTK adds the title bar.
@@ -87,6 +101,80 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
   gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
   g_signal_connect(keys, "key-pressed", G_CALLBACK(OnKeyPressed), this);
   gtk_widget_add_controller(GTK_WIDGET(window_.get()), keys);
+}
+
+void WindowAdapter::BuildNotice(GtkWidget* content) {
+  // An alert, so that assistive technology reads out what went wrong.
+  GtkWidget* box = GTK_WIDGET(g_object_new(GTK_TYPE_BOX, "orientation", GTK_ORIENTATION_HORIZONTAL, "spacing", 6,
+                                           "accessible-role", GTK_ACCESSIBLE_ROLE_ALERT, nullptr));
+  gtk_widget_add_css_class(box, "quillmere-notice");
+  gtk_widget_set_visible(box, FALSE);
+  GtkWidget* spinner = gtk_spinner_new();
+  gtk_spinner_set_spinning(GTK_SPINNER(spinner), TRUE);
+  GtkWidget* label = gtk_label_new(nullptr);
+  gtk_label_set_wrap(GTK_LABEL(label), TRUE);
+  gtk_label_set_xalign(GTK_LABEL(label), 0);
+  gtk_label_set_selectable(GTK_LABEL(label), FALSE);
+  gtk_widget_set_hexpand(label, TRUE);
+  const auto button = [box](const char* text, GCallback clicked, gpointer data) {
+    GtkWidget* b = gtk_button_new_with_label(text);
+    gtk_widget_set_valign(b, GTK_ALIGN_CENTER);
+    if (clicked) g_signal_connect(b, "clicked", clicked, data);
+    return b;
+  };
+  GtkWidget* stop = button("Stop", G_CALLBACK(+[](GtkButton*, gpointer) { FetchGate::Instance().Cancel(); }), nullptr);
+  GtkWidget* again = button("Try Again", G_CALLBACK(+[](GtkButton*, gpointer self) {
+    auto* window = static_cast<WindowAdapter*>(self);
+    if (window->tryAgain_ && !FetchGate::Instance().Running()) window->tryAgain_();
+  }), this);
+  GtkWidget* address = button("Site Address\u2026", nullptr, nullptr);
+  gtk_actionable_set_action_name(GTK_ACTIONABLE(address), "app.preferences");
+  GtkWidget* useSite = button("", nullptr, nullptr);
+  GtkWidget* dismiss = gtk_button_new_from_icon_name("window-close-symbolic");
+  gtk_widget_add_css_class(dismiss, "flat");
+  gtk_widget_set_valign(dismiss, GTK_ALIGN_CENTER);
+  gtk_widget_set_tooltip_text(dismiss, "Dismiss");
+  gtk_accessible_update_property(GTK_ACCESSIBLE(dismiss), GTK_ACCESSIBLE_PROPERTY_LABEL, "Dismiss", -1);
+  g_signal_connect(dismiss, "clicked", G_CALLBACK(+[](GtkButton*, gpointer self) {
+    static_cast<WindowAdapter*>(self)->SetNotice({});
+  }), this);
+  for (GtkWidget* child : {spinner, label, stop, again, address, useSite, dismiss}) gtk_box_append(GTK_BOX(box), child);
+  gtk_box_append(GTK_BOX(content), box);
+  parts_ = {box, label, stop, again, address, useSite, dismiss};
+}
+
+void WindowAdapter::SetNotice(const app::WindowNotice& notice) {
+  if (!parts_.box || closed_) return;
+  using app::NoticeState;
+  notice_ = notice;
+  const NoticeState state = notice.state;
+  GtkWidget* box = parts_.box;
+  if (state == NoticeState::Idle) {
+    gtk_widget_set_visible(box, FALSE);
+    return;
+  }
+  const std::string text = text::ToUtf8(notice.text);
+  gtk_label_set_text(GTK_LABEL(parts_.label), text.c_str());
+  gtk_accessible_update_property(GTK_ACCESSIBLE(box), GTK_ACCESSIBLE_PROPERTY_LABEL, text.c_str(), -1);
+  const char* kinds[] = {"searching", "failed", "moved"};
+  for (const char* kind : kinds) gtk_widget_remove_css_class(box, kind);
+  gtk_widget_add_css_class(box, kinds[static_cast<int>(state) - 1]);
+  const bool searching = state == NoticeState::Searching;
+  gtk_widget_set_visible(gtk_widget_get_first_child(box), searching);
+  gtk_widget_set_visible(parts_.stop, searching);
+  gtk_widget_set_visible(parts_.tryAgain, notice.tryAgain && tryAgain_);
+  gtk_widget_set_visible(parts_.siteAddress, notice.siteAddress);
+  gtk_widget_set_visible(parts_.dismiss, !searching);
+  const bool moved = state == NoticeState::Moved;
+  gtk_widget_set_visible(parts_.useSite, moved);
+  if (moved) {
+    // The user's word switches the site over, never the redirect alone.
+    gtk_button_set_label(GTK_BUTTON(parts_.useSite), ("Use " + notice.movedHost).c_str());
+    gtk_actionable_set_action_target_value(GTK_ACTIONABLE(parts_.useSite),
+                                           g_variant_new_string(notice.movedTo.c_str()));
+    gtk_actionable_set_action_name(GTK_ACTIONABLE(parts_.useSite), "app.use-site");
+  }
+  gtk_widget_set_visible(box, TRUE);
 }
 
 gboolean WindowAdapter::OnKeyPressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state,
@@ -111,9 +199,12 @@ void WindowAdapter::SetBusy(bool busy) {
     // An insensitive view gets no pointer or key events at all; the window's
     // own pointer shows over it.
     gtk_widget_set_sensitive(host, FALSE);
+    // Only the running search's Stop stays at hand.
+    if (parts_.box) gtk_widget_set_sensitive(parts_.box, notice_.state == app::NoticeState::Searching);
     return;
   }
   gtk_widget_set_sensitive(host, TRUE);
+  if (parts_.box) gtk_widget_set_sensitive(parts_.box, TRUE);
   if (focusBeforeBusy_) {
     g_object_remove_weak_pointer(G_OBJECT(focusBeforeBusy_), reinterpret_cast<gpointer*>(&focusBeforeBusy_));
     gtk_widget_grab_focus(std::exchange(focusBeforeBusy_, nullptr));
@@ -207,12 +298,16 @@ void WindowAdapter::Realize() {
 WindowAdapter::Extents WindowAdapter::MeasureDecorations() {
   GtkWidget* window = GTK_WIDGET(window_.get());
   gtk_widget_realize(window);
-  int windowWidth = 0, windowHeight = 0, hostWidth = 0, hostHeight = 0, unused = 0;
+  // Against the window's whole content, so that a notice that happens to be
+  // up while the first window of a kind is measured is not taken for part of
+  // the frame of every later one.
+  GtkWidget* content = gtk_window_get_child(window_.get());
+  int windowWidth = 0, windowHeight = 0, contentWidth = 0, contentHeight = 0, unused = 0;
   gtk_widget_measure(window, GTK_ORIENTATION_HORIZONTAL, -1, &unused, &windowWidth, nullptr, nullptr);
   gtk_widget_measure(window, GTK_ORIENTATION_VERTICAL, windowWidth, &unused, &windowHeight, nullptr, nullptr);
-  gtk_widget_measure(GTK_WIDGET(host_.get()), GTK_ORIENTATION_HORIZONTAL, -1, &unused, &hostWidth, nullptr, nullptr);
-  gtk_widget_measure(GTK_WIDGET(host_.get()), GTK_ORIENTATION_VERTICAL, -1, &unused, &hostHeight, nullptr, nullptr);
-  return {windowWidth - hostWidth, windowHeight - hostHeight};
+  gtk_widget_measure(content, GTK_ORIENTATION_HORIZONTAL, -1, &unused, &contentWidth, nullptr, nullptr);
+  gtk_widget_measure(content, GTK_ORIENTATION_VERTICAL, contentWidth, &unused, &contentHeight, nullptr, nullptr);
+  return {windowWidth - contentWidth, windowHeight - contentHeight};
 }
 
 void WindowAdapter::SetMousePointer(int pointer) {
@@ -232,9 +327,6 @@ void WindowAdapter::SetMousePointer(int pointer) {
     viewCursor_.reset();
     waiting_ = false;
   }
-  // The fetch that follows blocks the main loop: send the change to the
-  // display server now, or it would only arrive after the fetch.
-  gdk_display_flush(gtk_widget_get_display(window));
 }
 
 float WindowAdapter::Width() const {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "app/FetchNotice.h"
 #include "app/Interfaces.h"
 #include "gtk/GObjectPtr.h"
 #include "gtk/ViewHost.h"
@@ -18,6 +19,7 @@ struct WindowStyle {
   int clientWidth;   // pixels
   int clientHeight;  // pixels
   bool resizable;
+  bool notice = false;  // a notice above the view says what became of the fetch for it
   // The primary menu of a full header bar; without one the title bar is the
   // small one of a tool window.
   GMenuModel* menu = nullptr;
@@ -54,7 +56,25 @@ class WindowAdapter final : public app::Window {
   // the fetch up; afterwards the focus goes back where it was.
   void SetBusy(bool busy);
 
+  // Shows `notice` above the view, or takes the notice away when it is idle.
+  void SetNotice(const app::WindowNotice& notice);
+  const app::WindowNotice& Notice() const { return notice_; }
+  // What Try Again does; it is offered only when there is one.
+  void SetTryAgainHandler(std::function<void()> handler) { tryAgain_ = std::move(handler); }
+  // The notice's widgets, for the tests.
+  struct NoticeParts {
+    GtkWidget* box;
+    GtkWidget* label;
+    GtkWidget* stop;
+    GtkWidget* tryAgain;
+    GtkWidget* siteAddress;
+    GtkWidget* useSite;
+    GtkWidget* dismiss;
+  };
+  const NoticeParts& NoticeWidgets() const { return parts_; }
+
  private:
+  void BuildNotice(GtkWidget* content);
   static gboolean OnKeyPressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer self);
   static void OnHostSize(int width, int height, gpointer self);
   static gboolean OnCloseRequest(GtkWindow*, gpointer self);
@@ -82,6 +102,9 @@ class WindowAdapter final : public app::Window {
   bool closed_ = false;
   bool busy_ = false;
   GtkWidget* focusBeforeBusy_ = nullptr;
+  app::WindowNotice notice_;
+  NoticeParts parts_{};
+  std::function<void()> tryAgain_;
   guint showDelayMs_ = 0;
   bool showPending_ = false;
   GSourceId deferredShow_;

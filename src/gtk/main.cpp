@@ -136,7 +136,7 @@ void OnActivate(GtkApplication* app, gpointer data) {
     return;
   }
   state->launcher = std::make_unique<quillmere::gtk::GioLauncher>(G_APPLICATION(app));
-  state->program = std::make_unique<quillmere::gtk::Program>(app, quillmere::gtk::MakeBlockingFetcher(),
+  state->program = std::make_unique<quillmere::gtk::Program>(app, quillmere::gtk::MakeBackgroundFetcher(),
                                                              quillmere::gtk::ProgramFolder(), *state->launcher);
   state->program->SetMainMenu(quillmere::gtk::PrimaryMenu());
   state->program->Start();

@@ -101,13 +101,43 @@ bool EnvironmentNamesProxy(std::string_view url) {
 
 }  // namespace
 
+FetchFailure ClassifyCurlResult(int code, bool redirected, bool bodyCut) {
+  switch (static_cast<CURLcode>(code)) {
+    case CURLE_OK: return FetchFailure::None;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return FetchFailure::NameNotFound;
+    case CURLE_COULDNT_CONNECT: return FetchFailure::ConnectionRefused;
+    // Only the connection has a limit of libcurl's own; the others are the
+    // facility's.
+    case CURLE_OPERATION_TIMEDOUT: return FetchFailure::ConnectTimeout;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_USE_SSL_FAILED: return FetchFailure::Tls;
+    case CURLE_WRITE_ERROR: return bodyCut ? FetchFailure::TooLarge : FetchFailure::Other;
+    case CURLE_TOO_MANY_REDIRECTS: return FetchFailure::TooManyRedirects;
+    // The fetcher refuses some redirect targets by aborting the transfer from
+    // a callback; a cancellation by the user is told apart before this.
+    case CURLE_ABORTED_BY_CALLBACK: return FetchFailure::RefusedRedirect;
+    case CURLE_UNSUPPORTED_PROTOCOL: return redirected ? FetchFailure::RefusedRedirect : FetchFailure::Other;
+    default: return FetchFailure::Other;
+  }
+}
+
 // One libcurl transfer on a multi handle of its own. The body is buffered by
 // the write callback only as far as the reader has asked for it: the transfer
 // moves on only inside Drive.
 class Transfer {
  public:
-  Transfer(const Timeouts& timeouts, const std::atomic<bool>* cancelled, LocalRedirects localRedirects)
-      : timeouts_(timeouts), cancelled_(cancelled), localRedirects_(localRedirects) {}
+  // What becomes of the transfer is kept in `report`, which outlives it.
+  Transfer(const Timeouts& timeouts, const std::atomic<bool>* cancelled, LocalRedirects localRedirects,
+           FetchReport& report)
+      : timeouts_(timeouts), cancelled_(cancelled), localRedirects_(localRedirects), report_(report) {}
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {
@@ -119,6 +149,8 @@ class Transfer {
     easy_.reset(curl_easy_init());
     if (!multi_ || !easy_) return false;
     url_ = url;
+    report_ = FetchReport{};
+    report_.finalUrl = url;
     userAgent_ = userAgent;
     proxy_ = proxy;
     CURL* e = easy_.get();
@@ -235,40 +267,51 @@ class Transfer {
   void Drive(Ready ready) {
     while (!done_ && !ready()) {
       if (IsSet(cancelled_)) {
-        Finish(true);
+        Finish(FetchFailure::Cancelled);
         break;
       }
       int running = 0;
       if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
-        Finish(true);
+        Finish(FetchFailure::Other);
         break;
       }
       int queued = 0;
       while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
-        if (message->msg == CURLMSG_DONE) Finish(message->data.result != CURLE_OK);
+        if (message->msg != CURLMSG_DONE) continue;
+        long redirects = 0;
+        curl_easy_getinfo(easy_.get(), CURLINFO_REDIRECT_COUNT, &redirects);
+        Finish(IsSet(cancelled_) ? FetchFailure::Cancelled
+                                 : ClassifyCurlResult(message->data.result, redirects > 0, received_ >= kMaxBodyBytes));
       }
       if (done_ || ready()) break;
       // Whichever limit comes first ends the transfer; the wait below never
       // runs past it.
       const auto now = Clock::now();
       const auto end = std::min(lastActivity_ + timeouts_.stall, deadline_);
-      if (now >= end || IsSet(cancelled_)) {
-        Finish(true);
+      if (IsSet(cancelled_)) {
+        Finish(FetchFailure::Cancelled);
+        break;
+      }
+      if (now >= end) {
+        Finish(now >= deadline_ ? FetchFailure::TotalTimeout : FetchFailure::Stalled);
         break;
       }
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
       const int64_t longest = cancelled_ != nullptr ? kCancellableWaitMs : kLongestWaitMs;
       const int wait = static_cast<int>(std::clamp<int64_t>(left.count() + 1, 1, longest));
       if (curl_multi_poll(multi_.get(), nullptr, 0, wait, nullptr) != CURLM_OK) {
-        Finish(true);
+        Finish(FetchFailure::Other);
         break;
       }
     }
   }
 
-  void Finish(bool failed) {
+  void Finish(FetchFailure failure) {
     done_ = true;
-    failed_ = failed;
+    failed_ = failure != FetchFailure::None;
+    report_.failure = failure;
+    const char* where = nullptr;
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &where) == CURLE_OK && where) report_.finalUrl = where;
     if (attached_) {
       curl_multi_remove_handle(multi_.get(), easy_.get());
       attached_ = false;
@@ -301,10 +344,11 @@ class Transfer {
       self->locationSeen_ = false;
       self->contentType_.reset();
       const size_t space = line.find(' ');
-      if (space != std::string_view::npos) {
-        for (size_t i = space + 1; i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i)
-          self->status_ = self->status_ * 10 + (line[i] - '0');
-      }
+      size_t i = space == std::string_view::npos ? line.size() : space + 1;
+      for (; i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i)
+        self->status_ = self->status_ * 10 + (line[i] - '0');
+      self->report_.status = self->status_;
+      self->report_.reason = Trim(line.substr(i));
     } else if (Trim(line).empty()) {
       const bool interim = self->status_ < 200;
       const bool redirect = self->status_ >= 300 && self->status_ < 400 && self->locationSeen_;
@@ -351,6 +395,7 @@ class Transfer {
   LocalRedirects localRedirects_;
   bool proxied_ = false;
   int requests_ = 0;
+  FetchReport& report_;
   std::unique_ptr<CURLM, MultiDeleter> multi_;
   std::unique_ptr<CURL, EasyDeleter> easy_;
   SlistPtr headers_;
@@ -444,7 +489,7 @@ Handle CurlFacility::OpenRequest(Handle connection, std::string_view verb, std::
 
   auto request = std::make_unique<Object>();
   request->kind = Object::Kind::Request;
-  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_, localRedirects_);
+  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_, localRedirects_, lastReport_);
   const std::string proxy = EnvironmentNamesProxy(url) || !proxyLookup_ ? std::string() : proxyLookup_(url);
   if (!request->transfer->Init(url, parent->userAgent, proxy) ||
       !request->transfer->SetCredentials(parent->user, parent->password))
@@ -465,7 +510,7 @@ Handle CurlFacility::OpenUrl(Handle root, std::string_view url, uint32_t /*flags
   const std::string escaped = EscapeForRequest(url, false);
   auto request = std::make_unique<Object>();
   request->kind = Object::Kind::Request;
-  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_, localRedirects_);
+  request->transfer = std::make_unique<Transfer>(timeouts_, cancelled_, localRedirects_, lastReport_);
   const std::string proxy =
       EnvironmentNamesProxy(escaped) || !proxyLookup_ ? std::string() : proxyLookup_(escaped);
   if (!request->transfer->Init(escaped, parent->userAgent, proxy)) return 0;
@@ -488,6 +533,12 @@ bool CurlFacility::Read(Handle request, char* buffer, uint32_t size, uint32_t& c
 }
 
 void CurlFacility::Close(Handle handle) { objects_.erase(handle); }
+
+FetchReport CurlFacility::LastReport() const {
+  FetchReport report = lastReport_;
+  if (IsSet(cancelled_)) report.failure = FetchFailure::Cancelled;
+  return report;
+}
 
 int64_t CurlFacility::BodyLengthHint(Handle request) {
   const Object* object = Find(request);

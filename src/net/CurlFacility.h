@@ -42,6 +42,11 @@ using ProxyLookup = std::function<std::string(const std::string& url)>;
 // The desktop's proxy for `url`, as GIO's default proxy resolver reports it.
 std::string SystemProxyFor(const std::string& url);
 
+// What a transfer that ended with libcurl's result `code` failed of.
+// `redirected`: it followed a redirect; `bodyCut`: its body reached the size
+// limit.
+FetchFailure ClassifyCurlResult(int code, bool redirected, bool bodyCut);
+
 class CurlFacility : public HttpFacility {
  public:
   // The proxy environment variables (http_proxy, https_proxy, all_proxy,
@@ -74,6 +79,7 @@ class CurlFacility : public HttpFacility {
   bool Read(Handle request, char* buffer, uint32_t size, uint32_t& count) override;
   void Close(Handle handle) override;
   int64_t BodyLengthHint(Handle request) override;
+  FetchReport LastReport() const override;
 
  private:
   struct Object;
@@ -86,6 +92,7 @@ class CurlFacility : public HttpFacility {
   LocalRedirects localRedirects_;
   Handle nextHandle_ = 1;
   std::unordered_map<Handle, std::unique_ptr<Object>> objects_;
+  FetchReport lastReport_;
 };
 
 }  // namespace ModINET

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "net/FetchReport.h"
 #include "net/UrlSplit.h"
 
 namespace ModINET {
@@ -49,6 +50,9 @@ class HttpFacility {
   // The length that the response announces for its body, or -1 when it names
   // none. Only a hint for reserving memory: the reads decide what the body is.
   virtual int64_t BodyLengthHint(Handle /*request*/) { return -1; }
+
+  // What became of the last request made, as far as it has gone.
+  virtual FetchReport LastReport() const { return {}; }
 };
 
 // Owns one handle of a facility and closes it once, when it goes out of scope.

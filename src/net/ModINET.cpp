@@ -31,7 +31,37 @@ bool IsBlank(const std::u16string& text) {
   return std::all_of(text.begin(), text.end(), [](char16_t c) { return c == u' '; });
 }
 
+thread_local FetchReport lastReport;
+
+// Leaves what became of a fetch as the thread's last report when the fetch
+// returns, whichever way it returns. Before a request is made the facility has
+// nothing to tell of this fetch.
+class ReportOnReturn {
+ public:
+  ReportOnReturn(const HttpFacility& facility, const std::string& url) : facility_(facility), url_(url) {}
+  ReportOnReturn(const ReportOnReturn&) = delete;
+  ReportOnReturn& operator=(const ReportOnReturn&) = delete;
+  ~ReportOnReturn() {
+    FetchReport report = facility_.LastReport();
+    if (!requested_) {
+      const bool cancelled = report.failure == FetchFailure::Cancelled;
+      report = FetchReport{};
+      report.failure = cancelled ? FetchFailure::Cancelled : FetchFailure::Other;
+    }
+    if (report.finalUrl.empty()) report.finalUrl = url_;
+    lastReport = std::move(report);
+  }
+  void Requested() { requested_ = true; }
+
+ private:
+  const HttpFacility& facility_;
+  const std::string& url_;
+  bool requested_ = false;
+};
+
 }  // namespace
+
+const FetchReport& LastFetchReport() { return lastReport; }
 
 std::u16string CutAtNul(const std::u16string& text) {
   const size_t nul = text.find(u'\0');
@@ -47,6 +77,7 @@ std::u16string QueryContentType(HttpFacility& facility, Handle request) {
 std::u16string FetchPage(HttpFacility& facility, const std::u16string& url, std::u16string& contentType,
                          const std::u16string& postData, int32_t bufferSize, int32_t mode) {
   const std::string narrowUrl = ToCodePage(url);
+  ReportOnReturn report(facility, narrowUrl);
   UrlParts parts;
   if (!facility.Split(narrowUrl, parts)) return {};
   const Service service = ServiceFor(parts.schemeNumber);
@@ -61,6 +92,7 @@ std::u16string FetchPage(HttpFacility& facility, const std::u16string& url, std:
 
   // Declared after the connection so that it is closed first.
   HandleOwner request(facility, 0);
+  report.Requested();
   if (service == Service::Http && !IsBlank(postData)) {
     std::string verb;
     std::string path = parts.path;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/FetchReport.h"
 #include "net/HttpFacility.h"
 
 namespace ModINET {
@@ -13,7 +14,7 @@ namespace ModINET {
 // page. `contentType` receives the response's Content-Type once a request is
 // open. Every failure before that yields the empty text and leaves
 // `contentType` as the caller had it. Uses the libcurl facility with its
-// default time-outs.
+// default time-outs. What became of the fetch is left in LastFetchReport().
 std::u16string FetchPage(const std::u16string& url, std::u16string& contentType,
                          const std::u16string& postData, int32_t bufferSize, int32_t mode);
 

@@ -23,6 +23,8 @@
 #include "text/CodePage.h"
 // After the server's header, whose names X's macros would take.
 #include <X11/Xlib.h>
+#include <X11/Xcursor/Xcursor.h>
+#include <X11/extensions/Xfixes.h>
 #include <gdk/x11/gdkx.h>
 
 namespace quillmere::e2e {
@@ -191,6 +193,43 @@ long MemoryKiB(const std::string& field) {
   return -1;
 }
 
+// The name of the pointer that the X server shows now. An animated pointer's
+// frames have none: it is named after the theme's cursor it is a frame of.
+std::string XPointer() {
+  Display* display = XOpenDisplay(nullptr);
+  XFixesCursorImage* image = display ? XFixesGetCursorImage(display) : nullptr;
+  std::string name = image && image->name ? image->name : "(none)";
+  for (const char* animated : {"wait", "progress"}) {
+    XcursorImages* frames = name.empty() ? XcursorLibraryLoadImages(animated, nullptr, image->height) : nullptr;
+    for (int f = 0; frames && name.empty() && f < frames->nimage; ++f) {
+      const XcursorImage* frame = frames->images[f];
+      if (frame->width == image->width && frame->height == image->height &&
+          std::equal(frame->pixels, frame->pixels + frame->width * frame->height, image->pixels,
+                     // libXfixes widens each pixel with its sign.
+                     [](XcursorPixel a, unsigned long b) { return a == static_cast<XcursorPixel>(b); }))
+        name = animated;
+    }
+    if (frames) XcursorImagesDestroy(frames);
+  }
+  if (image) XFree(image);
+  if (display) XCloseDisplay(display);
+  return name;
+}
+
+// Moves the real pointer to the middle of `widget`, and clicks there when asked.
+void PointAt(GtkWidget* widget, bool click) {
+  GtkNative* native = gtk_widget_get_native(widget);
+  graphene_point_t middle = GRAPHENE_POINT_INIT(gtk_widget_get_width(widget) / 2.0f,
+                                                gtk_widget_get_height(widget) / 2.0f), at;
+  double sx = 0, sy = 0;
+  if (!gtk_widget_compute_point(widget, GTK_WIDGET(native), &middle, &at)) return;
+  gtk_native_get_surface_transform(native, &sx, &sy);
+  const std::string xid = std::to_string(gdk_x11_surface_get_xid(gtk_native_get_surface(native)));
+  const std::string command = "xdotool windowraise " + xid + " sleep 0.05 mousemove --window " + xid + " " + std::to_string(int(sx + at.x)) + " " +
+                              std::to_string(int(sy + at.y)) + (click ? " click 1" : "");
+  g_spawn_command_line_async(command.c_str(), nullptr);
+}
+
 // What the program hands to the desktop goes through GIO to the recording
 // application; the notices are kept here.
 struct Desktop final : gtk::DesktopLauncher {
@@ -213,7 +252,7 @@ class ProgramTest : public ::testing::Test {
     ASSERT_TRUE(site.ok()) << "the site's port is taken";
     fs::remove_all(Downloads());
     fs::remove(Handed());
-    app::PageFetcher fetch = [this, real = gtk::MakeBlockingFetcher()](auto&&... a) {
+    app::PageFetcher fetch = [this, real = gtk::MakeBackgroundFetcher()](auto&&... a) {
       // The pointer that the user sees while the fetch waits.
       GdkCursor* cursor = program_->Main() ? gtk_widget_get_cursor(GTK_WIDGET(MainWindow())) : nullptr;
       cursors_.push_back(cursor ? gdk_cursor_get_name(cursor) : "none");
@@ -238,6 +277,11 @@ class ProgramTest : public ::testing::Test {
   std::string Text(size_t i) {
     const bool written = WaitForPage(View(i), "document.title === 'Quillmere.'");
     return written ? Eval(View(i), "document.body.innerText").value_or("(threw)") : "(not written)";
+  }
+  // What the notice of results window i says; "" while it says nothing.
+  std::string Notice(size_t i) {
+    const auto parts = static_cast<gtk::WindowAdapter&>(program_->ResultsWindows().at(i)->Form()).NoticeWidgets();
+    return gtk_widget_get_visible(parts.box) ? gtk_label_get_text(GTK_LABEL(parts.label)) : "";
   }
   // Waits for results window i to open and answers its caption.
   std::string Caption(size_t i) {
@@ -344,6 +388,7 @@ TEST_F(ProgramTest, HostilePageOpensNothingByItselfAndTheUsersClicksStillWork) {
   ASSERT_EQ(Click(View(0), "document.getElementById('smb')"), "smb://127.0.0.1/share");
   SpinFor(500ms);
   EXPECT_EQ(Eval(View(0), "document.title + location.href"), "Quillmere.about:blank");
+  EXPECT_EQ(Notice(0), "The link was not followed: nothing here opens smb: links.");
 
   // A site link with a query of 100,000 characters gives a window whose
   // title the desktop can draw.
@@ -550,6 +595,8 @@ TEST_F(ProgramTest, RunawayPagesAreStoppedAndEveryWindowComesBackWithoutThem) {
   const auto hogStopped = Clock::now();
   EXPECT_THAT(Text(0), HasSubstr("plain row"));
   EXPECT_THAT(Text(1), HasSubstr("hog row"));
+  EXPECT_EQ(Notice(1), "This page was stopped: it used too much memory.");
+  EXPECT_EQ(Notice(0), "");
 
   // A page that spins holds up every results window; a search made during it
   // still shows its results.
@@ -561,6 +608,7 @@ TEST_F(ProgramTest, RunawayPagesAreStoppedAndEveryWindowComesBackWithoutThem) {
   RecordProperty("busy_search_ms", static_cast<int>((Clock::now() - searched) / 1ms));
   EXPECT_EQ(ended, 2);
   for (size_t i : {0u, 1u, 2u}) EXPECT_THAT(Text(i), HasSubstr(std::vector<std::string>{"plain", "hog", "busy"}[i]));
+  EXPECT_EQ(Notice(2), "This page was stopped: it kept the program busy.");
 
   // Neither culprit runs again: 20 s after the first was stopped, the results
   // process is neither busy nor growing.
@@ -571,6 +619,149 @@ TEST_F(ProgramTest, RunawayPagesAreStoppedAndEveryWindowComesBackWithoutThem) {
   EXPECT_LT(laterTicks - ticks, sysconf(_SC_CLK_TCK)) << "busy for more than half of 2 s";
   EXPECT_LT(laterMib, std::max(mib, 300L) + 100);
   EXPECT_EQ(ended, 2);
+}
+
+// Each results window says above its page what became of its fetch, readable
+// over AT-SPI, and offers a way on; the page itself stays as the window logic
+// wrote it. While the search waits, the X server shows the wait pointer over
+// the main window, also when the pointer comes back to it from elsewhere.
+TEST_F(ProgramTest, NoticeNamesEveryFailedFetchAndOffersAWayOn) {
+  const int gonePort = Served(0, [](auto&) {}).port();
+  const std::string gone = "http://127.0.0.1:" + std::to_string(gonePort);
+  SlowSite never(-1ms);
+  // Busy first; then the results, whose torrent link goes where nothing answers.
+  std::atomic<int> asked = 0;
+  Served flaky(0, [&](httplib::Server& s) {
+    s.Get("/search.asp", [&](const httplib::Request&, httplib::Response& res) {
+      if (asked++ == 0) return void((res.status = 503, res.set_content("<p>Busy</p>", "text/html")));
+      res.set_content("<table><tr><td>Torrent Name</td></tr><tr><td><a id=t href='" + gone +
+                      "/t.torrent'>get it</a> after-nul</td></tr></table>", "text/html");
+    });
+  });
+  const std::string busy = "http://127.0.0.1:" + std::to_string(flaky.port()) + "/search.asp?query=b&mode=search";
+  const auto window = [this](size_t i) -> gtk::WindowAdapter& {
+    return static_cast<gtk::WindowAdapter&>(program_->ResultsWindows().at(i)->Form());
+  };
+  const auto shown = [](GtkWidget* w) { return gtk_widget_get_visible(w) && gtk_widget_get_mapped(w); };
+  const auto pageText = [this](size_t i) { return Eval(View(i), "document.body.innerText").value_or("(threw)"); };
+  // Below the results windows, which open at 0,0 on a desktop without a
+  // window manager.
+  const std::string move = "xdotool windowmove " + std::to_string(Xid(MainWindow())) + " 0 600";
+  ASSERT_EQ(std::system(move.c_str()), 0);
+  SpinFor(300ms);
+  std::vector<std::string> pointers;
+  struct Case {
+    std::string query, url;
+    std::function<void(size_t)> during;  // 600 ms into the fetch
+    std::string notice, page;            // the page's text, blank when empty
+    bool siteAddress;
+  };
+  const Case cases[] = {
+      {"gone", gone + "/search.asp", nullptr, "Nothing answers at 127.0.0.1:" + std::to_string(gonePort) + ".", "",
+       true},
+      {"stop", never.Url(),
+       [&](size_t i) {
+         EXPECT_EQ(gtk_label_get_text(GTK_LABEL(window(i).NoticeWidgets().label)),
+                   "Searching 127.0.0.1:" + std::to_string(never.server.port) + "\u2026");
+         EXPECT_TRUE(shown(window(i).NoticeWidgets().stop));
+         // The pointer resting on the main window since before the search,
+         // and coming back to it from the results window.
+         pointers.push_back(XPointer());
+         PointAt(GTK_WIDGET(View(i)), false);
+         SpinFor(300ms);
+         PointAt(GTK_WIDGET(MainView()), false);
+         SpinFor(300ms);
+         pointers.push_back(XPointer());
+         PointAt(window(i).NoticeWidgets().stop, true);
+       },
+       "The search was stopped.", "", false},
+      {"escape", never.Url(),
+       [&](size_t) {
+         g_spawn_command_line_async(("xdotool windowfocus " + std::to_string(Xid(MainWindow())) + " key Escape").c_str(),
+                                    nullptr);
+       },
+       "The search was stopped.", "", false},
+      {"busy", busy, nullptr, "The site answered 503 Service Unavailable.", "Your search did not result in any matches.",
+       false},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    if (c.during) Later(600ms, [&c, i] { c.during(i); });
+    if (c.during) PointAt(GTK_WIDGET(MainView()), false), SpinFor(300ms);
+    EXPECT_EQ(Search(c.query, c.url, i), "Quillmere: " + c.query);
+    ASSERT_TRUE(SpinUntil([&] { return window(i).Notice().state == app::NoticeState::Failed; }, 20s)) << c.query;
+    gtk::WindowAdapter::NoticeParts parts = window(i).NoticeWidgets();
+    EXPECT_EQ(gtk_label_get_text(GTK_LABEL(parts.label)), c.notice);
+    EXPECT_TRUE(SpinUntil([&] { return shown(parts.label) && shown(parts.tryAgain) && !shown(parts.stop); }));
+    EXPECT_EQ(shown(parts.siteAddress), c.siteAddress) << c.query;
+    EXPECT_STREQ(gtk_actionable_get_action_name(GTK_ACTIONABLE(parts.siteAddress)), "app.preferences");
+    if (c.page.empty()) {
+      EXPECT_TRUE(WaitForPage(View(i), "location.href + '|' + document.body.innerHTML === 'about:blank|'")) << c.query;
+    } else {
+      EXPECT_EQ(Text(i), c.page);
+    }
+  }
+  EXPECT_THAT(pointers, ElementsAre("wait", "wait"));
+  // Back to the default, which the main window takes from the screen's own.
+  PointAt(GTK_WIDGET(MainView()), false);
+  EXPECT_TRUE(SpinUntil([] { return XPointer() == ""; }, 2s)) << XPointer();
+
+  // The notice is an alert whose text assistive technology reads.
+  const std::string atspi = "/usr/bin/python3 -c \"import pyatspi\n"
+      "def walk(a):\n for c in a:\n  if c.getRole() == pyatspi.ROLE_ALERT: print(c.name)\n  walk(c)\n"
+      "for app in pyatspi.Registry.getDesktop(0): walk(app)\"";
+  // Run beside the main loop, which answers its questions.
+  gchar** argv = nullptr;
+  ASSERT_TRUE(g_shell_parse_argv(atspi.c_str(), nullptr, &argv, nullptr));
+  GSubprocess* reader = g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr);
+  g_strfreev(argv);
+  ASSERT_NE(reader, nullptr);
+  std::optional<std::string> read;
+  g_subprocess_communicate_utf8_async(reader, nullptr, nullptr, +[](GObject* source, GAsyncResult* result, gpointer out) {
+    gchar* text = nullptr;
+    g_subprocess_communicate_utf8_finish(G_SUBPROCESS(source), result, &text, nullptr, nullptr);
+    *static_cast<std::optional<std::string>*>(out) = text ? text : "";
+    g_free(text);
+  }, &read);
+  ASSERT_TRUE(SpinUntil([&] { return read.has_value(); }, 30s));
+  g_object_unref(reader);
+  EXPECT_THAT(*read, HasSubstr("The site answered 503 Service Unavailable."));
+
+  // Try Again once the site is back fetches into the same window and takes
+  // the notice away; a click on a link that fails to load keeps the page.
+  PointAt(window(3).NoticeWidgets().tryAgain, true);
+  EXPECT_TRUE(WaitForPage(View(3), "document.body.innerText.indexOf('after-nul') >= 0"));
+  EXPECT_EQ(window(3).Notice().state, app::NoticeState::Idle);
+  EXPECT_FALSE(shown(window(3).NoticeWidgets().box));
+  EXPECT_EQ(program_->ResultsWindows().size(), 4u);
+  ASSERT_FALSE(Click(View(3), "document.getElementById('t')").empty());
+  EXPECT_TRUE(SpinUntil([&] { return window(3).Notice().state == app::NoticeState::Failed; }, 10s));
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(window(3).NoticeWidgets().label)),
+            "The download could not start: Nothing answers at 127.0.0.1:" + std::to_string(gonePort) + ".");
+  SpinFor(500ms);
+  EXPECT_THAT(pageText(3), HasSubstr("after-nul"));
+
+  // A site that has moved is offered, and switched to only on the user's word.
+  std::vector<std::string> used;
+  GSimpleActionGroup* actions = g_simple_action_group_new();
+  GSimpleAction* useSite = g_simple_action_new("use-site", G_VARIANT_TYPE_STRING);
+  g_signal_connect(useSite, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant* p, gpointer used) {
+    static_cast<std::vector<std::string>*>(used)->push_back(g_variant_get_string(p, nullptr));
+  }), &used);
+  g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(useSite));
+  gtk_widget_insert_action_group(GTK_WIDGET(Window(0)), "app", G_ACTION_GROUP(actions));
+  ModINET::FetchReport moved;  // ended well, elsewhere
+  moved.finalUrl = "https://new.example:8443/search.asp";
+  window(0).SetNotice(app::FetchNotice(app::FetchPurpose::Search, text::ToUtf8(site::SiteBaseUrl()) + "search.asp",
+                                                &moved, true, text::ToUtf8(site::SiteBaseUrl())));
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(window(0).NoticeWidgets().label)),
+            std::string("The site now answers at new.example:8443."));
+  EXPECT_TRUE(used.empty());
+  gtk_widget_activate(window(0).NoticeWidgets().useSite);
+  EXPECT_TRUE(SpinUntil([&] { return !used.empty(); }, 2s));
+  EXPECT_THAT(used, ElementsAre("https://new.example:8443"));
+  g_object_unref(useSite);
+  g_object_unref(actions);
 }
 
 }  // namespace

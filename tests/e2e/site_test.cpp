@@ -40,7 +40,7 @@ class SiteTest : public ::testing::Test {
     std::optional<site::SiteAddress> address;
     if (forThisRun) address = site::ParseSiteAddress(*forThisRun).address;
     setting_ = std::make_unique<gtk::SiteSetting>(QUILLMERE_PROGRAM_FOLDER, address);
-    program_ = std::make_unique<gtk::Program>(nullptr, gtk::MakeBlockingFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher_);
+    program_ = std::make_unique<gtk::Program>(nullptr, gtk::MakeBackgroundFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher_);
     setting_->SetChangedHandler([this] { program_->SiteChanged(); });
     program_->Start();
     ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));

@@ -30,7 +30,8 @@ class SpareWindowTest : public ::testing::Test {
         QUILLMERE_PROGRAM_FOLDER, launcher_);
   }
   static WebKitWebView* ViewIn(GtkWindow* window) {
-    GtkWidget* host = gtk_window_get_child(window);
+    // A results window's view host is below its notice.
+    GtkWidget* host = gtk_widget_get_last_child(gtk_window_get_child(window));
     return WEBKIT_WEB_VIEW(gtk_widget_get_first_child(host));
   }
   static void Search(gtk::Program& program, const std::string& query) {

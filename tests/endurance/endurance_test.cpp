@@ -46,7 +46,7 @@ TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck
   SiteServer site;
   ASSERT_TRUE(site.ok()) << "the site's port is taken";
   e2e::RecordingLauncher launcher;
-  Program program(nullptr, gtk::MakeBlockingFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher);
+  Program program(nullptr, gtk::MakeBackgroundFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher);
   program.Start();
   int terminations = 0;
   const auto watch = [&](WebKitWebView* view) {

@@ -51,16 +51,18 @@ struct FaultCase {
   std::u16string type;
   Seconds duration;  // how long the fetch may take, besides slack for a loaded machine
   int connections = 1;
+  ModINET::FetchFailure failure = ModINET::FetchFailure::Other;  // what the report names
 };
+using enum ModINET::FetchFailure;
 
 const FaultCase kCases[] = {
-    {"NeverAcceptsTheConnection", nullptr, kConnect, 0, 0, 0, kCaller, 300ms, 0},
-    {"AcceptsAndNeverAnswers", [](LoopbackServer& s) { s.Pause(60s); }, kStall, 0, 0, 0, kCaller, 500ms},
-    {"SendsHeadersThenStalls", Trickle(1000, 0ms, 0), kStall, 0, 0, 0, u"text/plain", 500ms},
+    {"NeverAcceptsTheConnection", nullptr, kConnect, 0, 0, 0, kCaller, 300ms, 0, ConnectTimeout},
+    {"AcceptsAndNeverAnswers", [](LoopbackServer& s) { s.Pause(60s); }, kStall, 0, 0, 0, kCaller, 500ms, 1, Stalled},
+    {"SendsHeadersThenStalls", Trickle(1000, 0ms, 0), kStall, 0, 0, 0, u"text/plain", 500ms, 1, Stalled},
     // A byte every 200 ms trips no stall; the whole fetch ends after 1 s with what came.
-    {"TricklesPastTheWholeFetchLimit", Trickle(1000, 200ms, 40), kTotal, 's', 2, 8, u"text/plain", 1s},
+    {"TricklesPastTheWholeFetchLimit", Trickle(1000, 200ms, 40), kTotal, 's', 2, 8, u"text/plain", 1s, 1, TotalTimeout},
     // A pause of 100 ms is no stall: the whole body arrives, over 2 s.
-    {"AnswersOneByteEvery100Milliseconds", Trickle(20, 100ms, 20), {10s, 1500ms, 60s}, 's', 20, 20, u"text/plain", 2s},
+    {"AnswersOneByteEvery100Milliseconds", Trickle(20, 100ms, 20), {10s, 1500ms, 60s}, 's', 20, 20, u"text/plain", 2s, 1, None},
     // The body is cut off after 64 MiB and what came before is kept. The
     // server gives up at four times that, so that a fetcher without a limit
     // fails the size check instead of running into the test's time limit.
@@ -70,13 +72,13 @@ const FaultCase kCases[] = {
        bool more = !s.ReadRequest().empty() && s.Send(Head("Content-Type: text/plain"));
        for (uint64_t sent = 0; more && sent < uint64_t{256} << 20; sent += block.size()) more = s.Send(block);
      },
-     kLong, 'e', size_t{64} << 20, size_t{64} << 20, u"text/plain", 30s},
+     kLong, 'e', size_t{64} << 20, size_t{64} << 20, u"text/plain", 30s, 1, TooLarge},
     // Only the final response's body counts, and a loop, followed up to the
     // limit of 20 redirects, has none.
     {"AnswersWithARedirectLoop",
      Answer("HTTP/1.1 302 Found\r\nLocation: /again\r\nContent-Type: text/html\r\nContent-Length: 6\r\n"
             "Connection: close\r\n\r\nmoved!"),
-     kLong, 0, 0, 0, kCaller, 0s, 21},
+     kLong, 0, 0, 0, kCaller, 0s, 21, TooManyRedirects},
     {"SendsAOneMebibyteHeaderLine",
      Answer(Head("Content-Type: text/html\r\nX-Filler: " + std::string(1 << 20, 'h') + "\r\nContent-Length: 5") +
             "hello"),
@@ -109,6 +111,7 @@ TEST_P(NetFaults, EndsWithinItsLimit) {
   EXPECT_TRUE(text.size() >= c.minLength && text.size() <= c.maxLength) << text.size();
   EXPECT_EQ(text.find_first_not_of(static_cast<char16_t>(c.textChar)), std::u16string::npos);
   EXPECT_EQ(type, c.type);
+  EXPECT_EQ(ModINET::LastFetchReport().failure, c.failure);
   EXPECT_LT(elapsed.count(), (c.duration + 3s).count()) << "the fetch did not end within its limit";
   EXPECT_EQ(OpenDescriptors(), descriptorsBefore) << "descriptors left open by a fetch that is over";
 }
@@ -128,6 +131,7 @@ TEST(Cancel, EndsTheFetchAtOnceClosesItsConnectionAndFailsEveryLaterCall) {
   const auto start = Clock::now();
   EXPECT_EQ(Fetch(facility, server, type), u"");
   EXPECT_LT(Seconds(Clock::now() - start).count(), 0.8) << "the fetch went on after it was cancelled";
+  EXPECT_EQ(ModINET::LastFetchReport().failure, Cancelled);
   canceller.join();
   for (auto until = Clock::now() + 2s; !server.finished && Clock::now() < until;) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(server.finished, 1) << "the server did not see the connection closed";

@@ -288,6 +288,26 @@ TEST(Loopback, RequestsGoOutAndResponsesComeBackAsTheFetchAsks) {
   }
 }
 
+// Beside the text, the report names the last response's status and reason and
+// where the redirects ended; a port that refuses names that.
+TEST(Loopback, ReportsTheStatusAndFinalAddressOrTheFailure) {
+  LoopbackServer server([](LoopbackServer& s) {
+    s.ReadRequest();
+    s.Send(s.connections == 1 ? Reply("302 Found\r\nLocation: /b", "") : Reply("503 Service Unavailable", "down"));
+  });
+  std::u16string type;
+  EXPECT_EQ(ModINET::FetchPage(FromCodePage(server.Url("/a")), type, u"", 1024, 1), u"down");
+  const ModINET::FetchReport& report = ModINET::LastFetchReport();
+  EXPECT_EQ(report.failure, ModINET::FetchFailure::None);
+  EXPECT_EQ(report.status, 503);
+  EXPECT_EQ(report.reason, "Service Unavailable");
+  EXPECT_EQ(report.finalUrl, server.Url("/b"));
+  const std::string gone = LoopbackServer([](LoopbackServer&) {}).Url("/gone");
+  EXPECT_EQ(ModINET::FetchPage(FromCodePage(gone), type, u"", 1024, 1), u"");
+  EXPECT_EQ(report.failure, ModINET::FetchFailure::ConnectionRefused);
+  EXPECT_EQ(report.finalUrl, gone);
+}
+
 // For http, libcurl takes a proxy from the lower-case http_proxy alone; with
 // none named there, the desktop's setting is asked, on both request paths.
 // The proxy that must not be used never accepts a connection.
