@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/Interfaces.h"
+#include "results/ResultsPage.h"
 
 namespace quillmere::app {
 
@@ -29,6 +30,14 @@ class SearchForm {
   std::shared_ptr<SearchForm> ResultsWindow() const { return resultsWindow_.lock(); }
   const std::u16string& PageSource() const { return pageSource_; }
 
+  // The address this window's page is fetched from, and how it is built: the
+  // opener's variant, so that fetching it again gives the page the opener wrote.
+  void SetSource(std::u16string url, results::Variant variant);
+  // Fetches this window's address again and writes the new page into this
+  // window's own view. Returns false, and leaves the page shown as it is,
+  // when the window has no address or the fetch failed.
+  bool Reload();
+
  private:
   void ShowResults();
 
@@ -45,12 +54,17 @@ class SearchForm {
   std::u16string pagesRow_;
   std::u16string pageSource_;
   std::u16string contentType_;
+  std::u16string sourceUrl_;
+  results::Variant sourceVariant_ = results::Variant::ResultsWindow;
+  std::u16string sourceBase_;
 };
 
 // Creates a results window for an opener: a new window titled `caption`, its
 // view sent to "about:blank", then shown. Returns it, already kept alive by
-// the factory.
-std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, const std::u16string& caption);
+// the factory. `url` is the address the opener fetches for it, built in the
+// opener's `variant`.
+std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, const std::u16string& caption,
+                                              const std::u16string& url, results::Variant variant);
 
 // Writes the three texts of a built page into `view` as one new document.
 void WritePage(BrowserView& view, const std::array<std::u16string_view, 3>& texts);

@@ -50,7 +50,8 @@ std::string ProgramFolder() {
 }
 
 Program::Program(GtkApplication* app, app::PageFetcher fetcher, std::string programFolder, DesktopLauncher& launcher)
-    : app_(app), fetcher_(std::move(fetcher)), programFolder_(std::move(programFolder)), session_(launcher) {
+    : app_(app), fetcher_(std::move(fetcher)), programFolder_(std::move(programFolder)), session_(launcher),
+      zoom_(programFolder_) {
   InitializeLook(programFolder_);
   FetchGate::Instance().SetListener([this](bool running) { OnFetchRunning(running); });
 }
@@ -91,6 +92,7 @@ std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
   auto form = std::make_shared<app::SearchForm>(std::move(made->parts), *this, fetcher_);
   *made->self = form.get();
   results_.push_back(form);
+  AttachResultsKeys(form);
   MakeNextSpare();
   return form;
 }
@@ -104,6 +106,7 @@ Program::ResultsParts Program::MakeResultsParts(GtkApplication* app) {
   auto window = std::make_unique<WindowAdapter>(app, kResultsStyle, GTK_WIDGET(view->Widget()),
                                                 [this, self] { Release(*self); });
   viewRef.SetHost(window->Host());
+  zoom_.Follow(viewRef.Widget());
   window->ShowWhenViewLoads(kResultsShowDelayMs);
   WindowAdapter* windowRef = window.get();
   return {app::WindowParts{std::move(window), std::move(view)}, windowRef, std::move(self)};
@@ -160,7 +163,8 @@ void Program::Release(const void* form) {
   FetchGate& gate = FetchGate::Instance();
   // Closing the main window, or the results window that the running fetch is
   // for, gives that fetch up; the window it was for is gone.
-  if (gate.Running() && ((main_ && form == main_.get()) || (!results_.empty() && form == results_.back().get())))
+  if (gate.Running() && ((main_ && form == main_.get()) || form == reloading_ ||
+                         (!reloading_ && !results_.empty() && form == results_.back().get())))
     gate.Cancel();
   closed_.push_back(form);
   if (!gate.Running() && !releaseSource_.get()) releaseSource_ = GSourceId(g_idle_add(ReleaseClosed, this));
