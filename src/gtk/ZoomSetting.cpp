@@ -22,16 +22,17 @@ ZoomSetting::ZoomSetting(const std::string& programFolder)
 
 ZoomSetting::~ZoomSetting() {
   if (changedId_) g_signal_handler_disconnect(settings_.get(), changedId_);
-  for (WebKitWebView* view : views_) g_object_weak_unref(G_OBJECT(view), nullptr, this);
+  for (WebKitWebView* view : views_) g_object_weak_unref(G_OBJECT(view), OnViewGone, this);
 }
 
 void ZoomSetting::Follow(WebKitWebView* view) {
   webkit_web_view_set_zoom_level(view, level_);
   views_.push_back(view);
-  g_object_weak_ref(G_OBJECT(view), [](gpointer data, GObject* gone) {
-    auto& views = static_cast<ZoomSetting*>(data)->views_;
-    std::erase(views, reinterpret_cast<WebKitWebView*>(gone));
-  }, this);
+  g_object_weak_ref(G_OBJECT(view), OnViewGone, this);
+}
+
+void ZoomSetting::OnViewGone(gpointer data, GObject* gone) {
+  std::erase(static_cast<ZoomSetting*>(data)->views_, reinterpret_cast<WebKitWebView*>(gone));
 }
 
 void ZoomSetting::Step(int direction) {

@@ -30,6 +30,7 @@ class ZoomSetting {
 
  private:
   static void OnChanged(GSettings*, const char*, gpointer self);
+  static void OnViewGone(gpointer self, GObject* gone);
   void Apply(double level);
 
   GRefPtr<GSettings> settings_;
