@@ -50,7 +50,7 @@ void MainForm::WB_BeforeNavigate2(const std::u16string& url, bool& cancel) {
   window_->SetMousePointer(kPointerHourglass);
   // A start page without the field searches on with an empty query.
   queryText_ = view_->FieldValue(u"query").value_or(u"");
-  resultsWindow_ = OpenResultsWindow(factory_, u"Quillmere: " + queryText_);
+  resultsWindow_ = OpenResultsWindow(factory_, u"Quillmere: " + queryText_, url, results::Variant::MainWindow);
 
   pageSource_ = fetcher_(url, contentType_, u"", 1024, 1);
   if (!pageSource_.empty()) {

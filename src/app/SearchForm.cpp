@@ -14,8 +14,10 @@ using text::Find;
 using text::Lower;
 using text::Slice;
 
-std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, const std::u16string& caption) {
+std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, const std::u16string& caption,
+                                              const std::u16string& url, results::Variant variant) {
   std::shared_ptr<SearchForm> window = factory.CreateResultsWindow();
+  window->SetSource(url, variant);
   window->Form().SetCaption(caption);
   window->WB2().Navigate2(u"about:blank");
   window->Form().Show();
@@ -26,12 +28,6 @@ void WritePage(BrowserView& view, const std::array<std::u16string_view, 3>& text
   view.Open();
   for (std::u16string_view text : texts) view.Write(text);
   view.Close();
-}
-
-void FetchAgain(SearchForm& target, const PageFetcher& fetcher, const std::u16string& url, results::Variant variant) {
-  std::u16string contentType;
-  const std::u16string page = fetcher(url, contentType, u"", 1024, 1);
-  if (!page.empty()) WritePage(target.WB2(), results::BuildResultsPage(page, site::SiteBaseUrl(), variant).Writes());
 }
 
 SearchForm::SearchForm(WindowParts parts, ResultsWindowFactory& factory, PageFetcher fetcher)
@@ -71,10 +67,30 @@ void SearchForm::WB2_BeforeNavigate2(const std::u16string& url, bool& cancel) {
     markLength_ = markEnd_ - markStart_;
     caption += Slice(url, markStart_, markLength_);
   }
-  resultsWindow_ = OpenResultsWindow(factory_, caption);
+  resultsWindow_ = OpenResultsWindow(factory_, caption, url, results::Variant::ResultsWindow);
 
   pageSource_ = fetcher_(url, contentType_, u"", 1024, 1);
   if (!pageSource_.empty()) ShowResults();
+}
+
+void SearchForm::SetSource(std::u16string url, results::Variant variant) {
+  sourceUrl_ = std::move(url);
+  sourceVariant_ = variant;
+  // The page's links keep pointing at the site it came from, should the
+  // setting change before it is fetched again.
+  sourceBase_ = site::SiteBaseUrl();
+}
+
+bool SearchForm::Reload(const PageFetcher& fetcher) {
+  if (sourceUrl_.empty()) return false;
+  // The fields belong to the links followed from this window; reloading its
+  // own page leaves them alone.
+  std::u16string contentType;
+  const std::u16string source = fetcher(sourceUrl_, contentType, u"", 1024, 1);
+  if (source.empty()) return false;
+  const results::BuiltPage page = results::BuildResultsPage(source, sourceBase_, sourceVariant_);
+  WritePage(*view_, page.Writes());
+  return true;
 }
 
 void SearchForm::ShowResults() {

@@ -30,6 +30,15 @@ class SearchForm {
   std::shared_ptr<SearchForm> ResultsWindow() const { return resultsWindow_.lock(); }
   const std::u16string& PageSource() const { return pageSource_; }
 
+  // The address this window's page is fetched from, and how it is built: the
+  // opener's variant, so that fetching it again gives the page the opener wrote.
+  void SetSource(std::u16string url, results::Variant variant);
+  // Fetches this window's address again with `fetcher` and writes the new
+  // page into this window's own view: Reload, and Try Again after a failed
+  // fetch. Returns false, and leaves the page shown as it is, when the window
+  // has no address or the fetch failed.
+  bool Reload(const PageFetcher& fetcher);
+
  private:
   void ShowResults();
 
@@ -48,12 +57,17 @@ class SearchForm {
   std::weak_ptr<SearchForm> resultsWindow_;
   std::u16string pageSource_;
   std::u16string contentType_;
+  std::u16string sourceUrl_;
+  results::Variant sourceVariant_ = results::Variant::ResultsWindow;
+  std::u16string sourceBase_;
 };
 
 // Creates a results window for an opener: a new window titled `caption`, its
 // view sent to "about:blank", then shown. Returns it, already kept alive by
-// the factory.
-std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, const std::u16string& caption);
+// the factory. `url` is the address the opener fetches for it, built in the
+// opener's `variant`.
+std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, const std::u16string& caption,
+                                              const std::u16string& url, results::Variant variant);
 
 // Frees the memory of `text`, which clearing alone keeps.
 void ReleaseText(std::u16string& text);
@@ -61,8 +75,5 @@ void ReleaseText(std::u16string& text);
 // Writes the three texts of a built page into `view` as one new document.
 void WritePage(BrowserView& view, const std::array<std::u16string_view, 3>& texts);
 
-// Fetches `url` again for `target`, as its opener did, and writes the page
-// built in the opener's `variant` when the fetch returns one.
-void FetchAgain(SearchForm& target, const PageFetcher& fetcher, const std::u16string& url, results::Variant variant);
 
 }  // namespace quillmere::app

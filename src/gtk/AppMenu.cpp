@@ -17,6 +17,18 @@ const Shortcut kShortcuts[] = {
     {"General", "<Control>w", "Close the window", "app.close-window"},
     {"General", "<Control>q", "Close every window and quit", "app.quit"},
     {"Searching", "Escape", "Stop the running search", nullptr},
+    {"Results windows", "<Control>f", "Find in the page", "results.find"},
+    {"Results windows", "<Control>g", "Next match", "results.find-next"},
+    {"Results windows", "<Shift><Control>g", "Previous match", "results.find-previous"},
+    {"Results windows", "Return", "Next match, in the find bar", nullptr},
+    {"Results windows", "<Shift>Return", "Previous match, in the find bar", nullptr},
+    {"Results windows", "Escape", "Close the find bar", "results.close-find"},
+    {"Results windows", "<Control>plus <Control>equal", "Zoom in (also Ctrl and scrolling up)", "results.zoom-in"},
+    {"Results windows", "<Control>minus", "Zoom out (also Ctrl and scrolling down)", "results.zoom-out"},
+    {"Results windows", "<Control>0", "Normal size", "results.zoom-reset"},
+    {"Results windows", "<Alt>Left", "Back (also the mouse's back button)", "results.back"},
+    {"Results windows", "<Alt>Right", "Forward (also the mouse's forward button)", "results.forward"},
+    {"Results windows", "F5 <Control>r", "Reload", "results.reload"},
 };
 
 // libadwaita is started only when one of its windows is first needed: the
@@ -85,7 +97,8 @@ std::span<const Shortcut> Shortcuts() { return kShortcuts; }
 
 void SetAccelerators(GtkApplication* app) {
   for (const Shortcut& shortcut : kShortcuts) {
-    if (!shortcut.action) continue;
+    // The other keys belong to the windows they work in.
+    if (!shortcut.action || !g_str_has_prefix(shortcut.action, "app.")) continue;
     const char* keys[] = {shortcut.accelerator, nullptr};
     gtk_application_set_accels_for_action(app, shortcut.action, keys);
   }

@@ -58,7 +58,8 @@ Program::Program(GtkApplication* app, app::PageFetcher fetcher, std::string prog
         return FetchForNewest(url, contentType, postData, bufferSize, mode);
       }),
       programFolder_(std::move(programFolder)),
-      session_(launcher) {
+      session_(launcher),
+      zoom_(programFolder_) {
   InitializeLook(programFolder_);
   FetchGate::Instance().SetListener([this](bool running) { OnFetchRunning(running); });
 }
@@ -99,6 +100,10 @@ std::shared_ptr<app::SearchForm> Program::CreateResultsWindow() {
   auto form = std::make_shared<app::SearchForm>(std::move(made->parts), *this, formsFetcher_);
   *made->self = form.get();
   results_.push_back(form);
+  AttachResultsKeys(form);
+  made->window->SetTryAgainHandler([this, weak = std::weak_ptr<app::SearchForm>(form)] {
+    if (std::shared_ptr<app::SearchForm> form = weak.lock()) Reload(*form);
+  });
   MakeNextSpare();
   return form;
 }
@@ -113,6 +118,7 @@ Program::ResultsParts Program::MakeResultsParts(GtkApplication* app) {
                                                 [this, self] { Release(*self); });
   viewRef.SetHost(window->Host());
   viewRef.SetNoticeHandler([windowRef = window.get()](const app::WindowNotice& notice) { windowRef->SetNotice(notice); });
+  zoom_.Follow(viewRef.Widget());
   window->ShowWhenViewLoads(kResultsShowDelayMs);
   WindowAdapter* windowRef = window.get();
   return {app::WindowParts{std::move(window), std::move(view)}, windowRef, std::move(self)};
@@ -168,17 +174,7 @@ void Program::OnFetchRunning(bool running) {
 std::u16string Program::FetchForNewest(const std::u16string& url, std::u16string& contentType,
                                       const std::u16string& postData, int32_t bufferSize, int32_t mode) {
   if (results_.empty()) return fetcher_(url, contentType, postData, bufferSize, mode);
-  const std::shared_ptr<app::SearchForm>& target = results_.back();
-  // Fetching again builds the page as its opener did.
-  const results::Variant variant = main_ && main_->ResultsWindow() == target ? results::Variant::MainWindow
-                                                                              : results::Variant::ResultsWindow;
-  std::weak_ptr<app::SearchForm> weak = target;
-  static_cast<WindowAdapter&>(target->Form()).SetTryAgainHandler([this, weak, url, variant] {
-    std::shared_ptr<app::SearchForm> form = weak.lock();
-    if (!form) return;
-    app::FetchAgain(*form, [this, weak](auto&&... args) { return FetchFor(weak, args...); }, url, variant);
-  });
-  return FetchFor(weak, url, contentType, postData, bufferSize, mode);
+  return FetchFor(results_.back(), url, contentType, postData, bufferSize, mode);
 }
 
 std::u16string Program::FetchFor(const std::weak_ptr<app::SearchForm>& target, const std::u16string& url,

@@ -19,6 +19,7 @@
 #include "gtk/Launcher.h"
 #include "gtk/WebView.h"
 #include "gtk/Window.h"
+#include "gtk/ZoomSetting.h"
 
 namespace quillmere::gtk {
 
@@ -56,6 +57,11 @@ class Program final : public app::ResultsWindowFactory {
   const std::vector<std::shared_ptr<app::SearchForm>>& ResultsWindows() const { return results_; }
   size_t OpenWindowCount() const { return (main_ ? 1 : 0) + results_.size(); }
   WebSession& Session() { return session_; }
+  // The zoom of every results window.
+  ZoomSetting& Zoom() { return zoom_; }
+  // Fetches the page of a results window again and writes it into the same
+  // window; a page its view loaded itself is reloaded by the view.
+  void Reload(app::SearchForm& form);
   // The hidden results window that the next new results window will be; null
   // while none is ready.
   GtkWindow* Spare() const { return spare_ ? spare_->window->Widget() : nullptr; }
@@ -96,6 +102,8 @@ class Program final : public app::ResultsWindowFactory {
   static gboolean MakeSpare(gpointer self);
   std::optional<ResultsParts> TakeSpare();
   void DropSpare();
+  // Gives a results window its keys and mouse buttons (ResultsWindow.cpp).
+  void AttachResultsKeys(const std::shared_ptr<app::SearchForm>& form);
 
   GtkApplication* app_;
   app::PageFetcher fetcher_;
@@ -104,6 +112,7 @@ class Program final : public app::ResultsWindowFactory {
   const void* fetchTarget_ = nullptr;
   std::string programFolder_;
   WebSession session_;
+  ZoomSetting zoom_;
   std::unique_ptr<app::MainForm> main_;
   std::vector<std::shared_ptr<app::SearchForm>> results_;
   // Forms whose windows have closed, released on the next idle, away from the

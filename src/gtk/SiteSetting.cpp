@@ -6,11 +6,7 @@
 
 namespace quillmere::gtk {
 
-namespace {
-
-// The schema beside the program, where the build tree compiles it, ahead of
-// the system's; null when neither has it.
-GSettingsSchema* FindSchema(const std::string& programFolder) {
+GRefPtr<GSettings> OpenSettings(const std::string& programFolder) {
   GSettingsSchemaSource* system = g_settings_schema_source_get_default();
   const std::string beside = programFolder + "/schemas";
   GSettingsSchemaSource* source = nullptr;
@@ -23,15 +19,15 @@ GSettingsSchema* FindSchema(const std::string& programFolder) {
   } else if (system) {
     schema = g_settings_schema_source_lookup(system, kSettingsSchema, TRUE);
   }
-  return schema;
+  if (!schema) return {};
+  auto settings = GRefPtr<GSettings>::Adopt(g_settings_new_full(schema, nullptr, nullptr));
+  g_settings_schema_unref(schema);
+  return settings;
 }
 
-}  // namespace
-
 SiteSetting::SiteSetting(const std::string& programFolder, std::optional<site::SiteAddress> forThisRun) {
-  if (GSettingsSchema* schema = FindSchema(programFolder)) {
-    settings_ = GRefPtr<GSettings>::Adopt(g_settings_new_full(schema, nullptr, nullptr));
-    g_settings_schema_unref(schema);
+  settings_ = OpenSettings(programFolder);
+  if (settings_) {
     changedId_ = g_signal_connect(settings_.get(), "changed::site", G_CALLBACK(OnChanged), this);
     GCharPtr value(g_settings_get_string(settings_.get(), "site"));
     stored_ = value.get();

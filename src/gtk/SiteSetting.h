@@ -17,11 +17,16 @@ namespace quillmere::gtk {
 
 inline constexpr char kSettingsSchema[] = "org.quillmere.Quillmere";
 
+// The program's settings. The schema is looked for beside the program first
+// (the build tree), then where the system keeps schemas; null when neither
+// has it.
+GRefPtr<GSettings> OpenSettings(const std::string& programFolder);
+
 class SiteSetting {
  public:
-  // The schema is looked for beside the program first (the build tree), then
-  // where the system keeps schemas. `forThisRun`, from the command line, is
-  // the site until the setting changes while the program runs.
+  // The settings are opened from `programFolder` (OpenSettings). `forThisRun`,
+  // from the command line, is the site until the setting changes while the
+  // program runs.
   SiteSetting(const std::string& programFolder, std::optional<site::SiteAddress> forThisRun);
   ~SiteSetting();
   SiteSetting(const SiteSetting&) = delete;

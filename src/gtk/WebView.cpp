@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 
 #include "app/Downloads.h"
@@ -75,6 +76,7 @@ WebViewAdapter::WebViewAdapter(WebSession& session, Kind kind)
       return FALSE;
     }), &session_);
     gtk_widget_add_controller(GTK_WIDGET(view_.get()), input);
+    signalIds_.push_back(g_signal_connect(view_.get(), "context-menu", G_CALLBACK(OnContextMenu), this));
   }
 }
 
@@ -155,6 +157,52 @@ std::optional<std::u16string> WebViewAdapter::FieldValue(const std::u16string& n
   return queryField_;
 }
 
+bool WebViewAdapter::ShowsProgramsPage() const {
+  const char* current = webkit_web_view_get_uri(view_.get());
+  return !current || g_str_equal(current, "about:blank");
+}
+
+bool WebViewAdapter::ReloadLoadedPage() {
+  if (ShowsProgramsPage()) return false;
+  ownLoads_.emplace_back(webkit_web_view_get_uri(view_.get()));
+  webkit_web_view_reload(view_.get());
+  return true;
+}
+
+void WebViewAdapter::GoInHistory(int steps) {
+  WebKitBackForwardListItem* item =
+      webkit_back_forward_list_get_nth_item(webkit_web_view_get_back_forward_list(view_.get()), steps);
+  if (!item) return;
+  const std::string uri = webkit_back_forward_list_item_get_uri(item);
+  writeOnReturn_ = uri == "about:blank" && shownPage_ != nullptr;
+  ownLoads_.push_back(uri);
+  webkit_web_view_go_to_back_forward_list_item(view_.get(), item);
+}
+
+gboolean WebViewAdapter::OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, WebKitHitTestResult*, gpointer data) {
+  auto* self = static_cast<WebViewAdapter*>(data);
+  // The page template switches the menu off; the program does it again, so
+  // that it holds for a page whose scripts are off.
+  if (self->ShowsProgramsPage()) return TRUE;
+  // On a page the view loaded itself the engine's menu stays, less what
+  // would open the engine's own windows, inspect, or download past the
+  // handling a click gets.
+  static constexpr WebKitContextMenuAction kRemoved[] = {
+      WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW, WEBKIT_CONTEXT_MENU_ACTION_OPEN_IMAGE_IN_NEW_WINDOW,
+      WEBKIT_CONTEXT_MENU_ACTION_OPEN_FRAME_IN_NEW_WINDOW, WEBKIT_CONTEXT_MENU_ACTION_OPEN_VIDEO_IN_NEW_WINDOW,
+      WEBKIT_CONTEXT_MENU_ACTION_OPEN_AUDIO_IN_NEW_WINDOW, WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT,
+      WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK,     WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_IMAGE_TO_DISK,
+      WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_VIDEO_TO_DISK,   WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_AUDIO_TO_DISK};
+  for (GList* item = webkit_context_menu_get_items(menu); item;) {
+    GList* next = item->next;
+    auto* entry = static_cast<WebKitContextMenuItem*>(item->data);
+    if (std::ranges::find(kRemoved, webkit_context_menu_item_get_stock_action(entry)) != std::end(kRemoved))
+      webkit_context_menu_remove(menu, entry);
+    item = next;
+  }
+  return FALSE;
+}
+
 void WebViewAdapter::SetTop(float twips) {
   top_ = twips;
   PlaceView();
@@ -216,6 +264,12 @@ bool WebViewAdapter::TakeOwnLoad(const std::string& uri) {
 void WebViewAdapter::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
   auto* self = static_cast<WebViewAdapter*>(data);
   if (event == WEBKIT_LOAD_FINISHED) self->gestureLoad_ = false;
+  if (event == WEBKIT_LOAD_FINISHED && std::exchange(self->writeOnReturn_, false) && self->ShowsProgramsPage()) {
+    // Written at the address shown, the page takes the place of the blank one
+    // in the same history entry: the entries after it stay.
+    self->LoadWritten();
+    return;
+  }
   // A page that has begun to run is the likeliest to be running now; one
   // whose load still waits on a busy process has not run at all.
   if (event == WEBKIT_LOAD_COMMITTED && self->kind_ == Kind::Results && !std::exchange(self->restoreLoading_, false) &&

@@ -45,6 +45,15 @@ class WebViewAdapter final : public app::BrowserView {
   void Write(std::u16string_view text) override;
   void Close() override;
   std::optional<std::u16string> FieldValue(const std::u16string& name) override;
+  // Whether the page shown is the program's: the page written, or the blank
+  // page before it. Any other page the view has loaded itself.
+  bool ShowsProgramsPage() const;
+  // Reloads a page the view has loaded itself, as the program's own load;
+  // returns false, doing nothing, on the program's page.
+  bool ReloadLoadedPage();
+  // Moves `steps` through the view's own history (-1 back, 1 forward), as the
+  // program's own load; the page written comes back as it was written.
+  void GoInHistory(int steps);
   void SetTop(float twips) override;
   void SetLeft(float twips) override;
   void SetWidth(float twips) override;
@@ -57,6 +66,7 @@ class WebViewAdapter final : public app::BrowserView {
   static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self);
   static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
   static void OnResponsiveChanged(WebKitWebView* view, GParamSpec*, gpointer self);
+  static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, WebKitHitTestResult*, gpointer self);
   // Shows this results view's page again after its web process ended: the
   // page written, or the address the view had loaded itself; without its
   // scripts when it is the `culprit` of the `stop`.
@@ -117,6 +127,9 @@ class WebViewAdapter final : public app::BrowserView {
   // Whether the view is at "about:blank", sent there by Navigate2, and has
   // been sent nowhere else since.
   bool blank_ = false;
+  // History has come back to the page written, which WebKit brings back as a
+  // blank page: once that has loaded, the page is written again.
+  bool writeOnReturn_ = false;
 };
 
 }  // namespace quillmere::gtk

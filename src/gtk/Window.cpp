@@ -77,15 +77,11 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
   host_ = GRefPtr<QuillmereViewHost>::Ref(QUILLMERE_VIEW_HOST(host));
   quillmere_view_host_set_child(host_.get(), view);
   quillmere_view_host_set_size_func(host_.get(), OnHostSize, this);
-  if (style.notice) {
-    GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    BuildNotice(content);
-    gtk_widget_set_vexpand(host, TRUE);
-    gtk_box_append(GTK_BOX(content), host);
-    gtk_window_set_child(window_.get(), content);
-  } else {
-    gtk_window_set_child(window_.get(), host);
-  }
+  gtk_widget_set_vexpand(host, TRUE);
+  content_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  if (style.notice) BuildNotice(content_);
+  gtk_box_append(GTK_BOX(content_), host);
+  gtk_window_set_child(window_.get(), content_);
 
   gtk_window_set_resizable(window_.get(), style.resizable);
   // The default size covers the content area only; GTK adds the title bar.
@@ -188,6 +184,8 @@ gboolean WindowAdapter::OnKeyPressed(GtkEventControllerKey*, guint keyval, guint
   // The program's shortcuts (closing a window, quitting) still work.
   return (state & GDK_CONTROL_MASK) ? FALSE : TRUE;
 }
+
+void WindowAdapter::AddAboveView(GtkWidget* bar) { gtk_box_prepend(GTK_BOX(content_), bar); }
 
 void WindowAdapter::SetBusy(bool busy) {
   if (busy == busy_ || closed_) return;

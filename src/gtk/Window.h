@@ -52,6 +52,9 @@ class WindowAdapter final : public app::Window {
   // or after `maxDelayMs` at the latest.
   void ShowWhenViewLoads(guint maxDelayMs);
 
+  // Puts `bar` above the view, at the top of the window's content.
+  void AddAboveView(GtkWidget* bar);
+
   // While a fetch runs the window's content takes no input, and Escape gives
   // the fetch up; afterwards the focus goes back where it was.
   void SetBusy(bool busy);
@@ -91,6 +94,7 @@ class WindowAdapter final : public app::Window {
 
   GRefPtr<GtkWindow> window_;
   GRefPtr<QuillmereViewHost> host_;
+  GtkWidget* content_ = nullptr;       // owned by the window: the bars above the view, and the view
   GtkWidget* view_ = nullptr;          // owned by the host
   GRefPtr<GdkCursor> viewCursor_;      // the view's own pointer, kept during the wait
   bool waiting_ = false;

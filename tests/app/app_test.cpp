@@ -16,6 +16,7 @@
 #include "app/Layout.h"
 #include "app/MainForm.h"
 #include "app/SearchForm.h"
+#include "app/Zoom.h"
 #include "net/Site.h"
 #include "net/CurlFacility.h"
 #include "results/PageTexts.h"
@@ -25,6 +26,7 @@ namespace {
 
 using namespace quillmere::app;
 using quillmere::results::kPageTemplate;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -246,6 +248,24 @@ TEST_F(Forms, FollowedLinkOpensAWindowAndNeverChangesItsOwn) {
   EXPECT_THAT(Narrow(Results(1).writes[2]), HasSubstr("query=x&amp;mode=search"));
 }
 
+// Reloading fetches the window's own address again and builds the page as its
+// opener did; a failed fetch leaves the page shown.
+TEST_F(Forms, ReloadWritesTheOpenersPageAgainIntoTheSameWindow) {
+  wb->UserNavigates(kSearch);
+  const std::u16string link = kSite + u"directory.asp?mode=sub&cat=2";
+  Results(0).UserNavigates(link);
+  page.replace(page.find(u"Linux"), 5, u"BSD");
+  for (size_t n : {0u, 1u}) EXPECT_TRUE(forms[n]->Reload(fetcher)) << n;
+  EXPECT_THAT(urls, ElementsAre(kSearch, link, kSearch, link));
+  EXPECT_EQ(forms.size(), 2u);
+  // Each in its opener's way: the main window's keeps "&amp;".
+  EXPECT_THAT(Narrow(Results(0).writes[1]), AllOf(HasSubstr("BSD"), HasSubstr("id=5&amp;f=x")));
+  EXPECT_THAT(Narrow(Results(1).writes[1]), AllOf(HasSubstr("BSD"), HasSubstr("id=5&f=x")));
+  page.clear();
+  EXPECT_FALSE(forms[1]->Reload(fetcher));
+  EXPECT_THAT(Narrow(Results(1).writes[1]), HasSubstr("BSD"));
+}
+
 TEST_F(Forms, CaptionsOfFollowedLinksAreTakenFromTheAddress) {
   wb->UserNavigates(kSearch);
   const std::pair<std::u16string, std::u16string> cases[] = {
@@ -425,6 +445,16 @@ TEST(FetchNotice, NamesTheHostAndTheCauseAndOffersAWayOn) {
   EXPECT_EQ(Narrow(searching.text), "Searching 127.0.0.1:8653\u2026");
   EXPECT_EQ(Narrow(FetchNotice(S, "http://index.example.org/s", nullptr, false, site).text),
             "Searching index.example.org\u2026");
+}
+
+TEST(StepZoom, StepsWithinTheBoundsFromAnyLevel) {
+  const struct {
+    double level;
+    int direction;
+    double expected;
+  } cases[] = {{1.0, 1, 1.1}, {1.0, -1, 0.9}, {2.7, 0, 1.0}, {3.0, 1, 3.0}, {0.5, -1, 0.5},
+               {1.03, 1, 1.1}, {1.03, -1, 1.0}, {1.099, 1, 1.25}};
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(StepZoom(c.level, c.direction), c.expected) << c.level << " " << c.direction;
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ bool WaitForPage(WebKitWebView* view, const std::string& script, std::chrono::mi
   }, deadline);
 }
 
-std::string Click(WebKitWebView* view, const std::string& element) {
+std::string Click(WebKitWebView* view, const std::string& element, int button) {
   const std::optional<std::string> where = Eval(
       view, "(function () { var e = " + element + "; if (!e) return ''; e.scrollIntoView({block: 'center'});"
             // A link that wraps has several boxes, and the middle of all of
@@ -63,7 +63,7 @@ std::string Click(WebKitWebView* view, const std::string& element) {
   const unsigned long xid = gdk_x11_surface_get_xid(gtk_native_get_surface(native));
   const std::string command = "xdotool windowraise " + std::to_string(xid) + " sleep 0.05 mousemove --window " +
                               std::to_string(xid) + " " + std::to_string(static_cast<int>(sx + at.x + x)) + " " +
-                              std::to_string(static_cast<int>(sy + at.y + y)) + " click 1";
+                              std::to_string(static_cast<int>(sy + at.y + y)) + " click " + std::to_string(button);
   if (std::system(command.c_str()) != 0) return "";
   return href;
 }

@@ -28,7 +28,8 @@ bool WaitForPage(WebKitWebView* view, const std::string& script,
 // raising its window and scrolling the element into sight. Returns the
 // element's href (or "clicked" when it has none); "" when there is no such
 // element. A click made so carries the user's gesture; a script's does not.
-std::string Click(WebKitWebView* view, const std::string& element);
+// `button` 3 is the right button.
+std::string Click(WebKitWebView* view, const std::string& element, int button = 1);
 
 // Keeps what the program hands to the desktop.
 struct RecordingLauncher final : gtk::DesktopLauncher {

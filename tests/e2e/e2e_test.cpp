@@ -764,5 +764,104 @@ TEST_F(ProgramTest, NoticeNamesEveryFailedFetchAndOffersAWayOn) {
   g_object_unref(actions);
 }
 
+// A results window with real keys: find, zoom, back to the written page, a
+// download from it, reload, and the context menu.
+TEST_F(ProgramTest, ResultsWindowFindsZoomsGoesBackAndReloads) {
+  std::atomic<int> answers = 0;
+  Served site(0, [&](httplib::Server& s) {
+    s.Get("/search.asp", [&](const httplib::Request& req, httplib::Response& res) {
+      const std::string other = "http://" + req.get_header_value("Host") + "/other";
+      res.set_content("<table><tr><td>Torrent Name</td></tr><tr><td>answer " + std::to_string(++answers) +
+                          " apple Apple APPLE <a id=other href='" + other + "'>other</a>"
+                          " <a id=dl href='download.asp?id=1'>get</a></td></tr></table>", "text/html");
+    });
+    s.Get("/other", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<a id=back href='/other'>a page the view loads itself</a>", "text/html");
+    });
+  });
+  const std::string search = "http://127.0.0.1:" + std::to_string(site.port()) + "/search.asp?query=apple&x";
+  ASSERT_EQ(Search("apple", search, 0), "Quillmere: apple");
+  ASSERT_THAT(Text(0), HasSubstr("answer 1"));
+  const auto keys = [this](const std::string& keys) {
+    const std::string command = "xdotool windowfocus --sync " + std::to_string(Xid(Window(0))) + " key --delay 50 " + keys;
+    EXPECT_EQ(std::system(command.c_str()), 0) << keys;
+  };
+  const auto status = [this] {
+    std::function<GtkWidget*(GtkWidget*)> find = [&](GtkWidget* w) -> GtkWidget* {
+      if (g_strcmp0(gtk_widget_get_name(w), "find-status") == 0) return w;
+      for (GtkWidget* c = gtk_widget_get_first_child(w); c; c = gtk_widget_get_next_sibling(c))
+        if (GtkWidget* found = find(c)) return found;
+      return nullptr;
+    };
+    GtkWidget* label = find(GTK_WIDGET(Window(0)));
+    GtkWidget* bar = label ? gtk_widget_get_ancestor(label, GTK_TYPE_SEARCH_BAR) : nullptr;
+    return bar && gtk_search_bar_get_search_mode(GTK_SEARCH_BAR(bar)) ? std::string(gtk_label_get_text(GTK_LABEL(label)))
+                                                                      : "(hidden)";
+  };
+
+  // Find: a count regardless of letter case, next and previous with wrapping, and Escape.
+  keys("ctrl+f");
+  // As a person would, the typing waits for the bar to have opened.
+  SpinFor(300ms);
+  ASSERT_EQ(std::system("xdotool type --delay 30 apple"), 0);
+  const std::pair<const char*, const char*> finds[] = {
+      {"", "1 of 3"}, {"Return", "2 of 3"}, {"ctrl+g", "3 of 3"}, {"ctrl+g", "1 of 3"}, {"shift+Return", "3 of 3"},
+      {"ctrl+shift+g", "2 of 3"}, {"ctrl+a x y z", "No match"}, {"Escape", "(hidden)"}};
+  for (const auto& [key, shown] : finds) {
+    if (*key) keys(key);
+    EXPECT_TRUE(SpinUntil([&] { return status() == shown; }, 5s)) << key << ": " << status();
+  }
+
+  // Zoom: every results window, the ones opened later too, and kept in the settings.
+  const auto zoom = [this](size_t i) { return webkit_web_view_get_zoom_level(View(i)); };
+  keys("ctrl+plus");
+  EXPECT_TRUE(SpinUntil([&] { return zoom(0) == 1.1; }, 5s)) << zoom(0);
+  keys("ctrl+0 ctrl+equal");
+  EXPECT_TRUE(SpinUntil([&] { return zoom(0) == 1.1; }, 5s)) << zoom(0);
+  ASSERT_EQ(std::system("xdotool keydown ctrl click 4 keyup ctrl"), 0);
+  EXPECT_TRUE(SpinUntil([&] { return zoom(0) == 1.25; }, 5s)) << zoom(0);
+  ASSERT_EQ(Search("apple", search, 1), "Quillmere: apple");
+  EXPECT_EQ(zoom(1), 1.25);
+  g_settings_sync();
+  EXPECT_THAT(Slurp(fs::path(std::getenv("XDG_CONFIG_HOME")) / "glib-2.0/settings/keyfile"), HasSubstr("zoom=1.25"));
+  gtk_window_close(Window(1));
+  keys("ctrl+0");
+  EXPECT_TRUE(SpinUntil([&] { return zoom(0) == 1.0; }, 5s)) << zoom(0);
+  fs::remove(fs::path(std::getenv("XDG_CONFIG_HOME")) / "glib-2.0/settings/keyfile");
+
+  // The written page has no context menu; a page the view loaded itself has
+  // the engine's, without what opens engine windows, inspects or downloads.
+  std::vector<WebKitContextMenuAction> menu;
+  g_signal_connect(View(0), "context-menu", G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* m, gpointer, gpointer data) {
+    auto* items = static_cast<std::vector<WebKitContextMenuAction>*>(data);
+    for (GList* i = webkit_context_menu_get_items(m); i; i = i->next)
+      items->push_back(webkit_context_menu_item_get_stock_action(WEBKIT_CONTEXT_MENU_ITEM(i->data)));
+    return TRUE;
+  }), &menu);
+  ASSERT_FALSE(Click(View(0), "document.getElementById('other')", 3).empty());
+  SpinFor(500ms);
+  EXPECT_THAT(menu, IsEmpty());
+  ASSERT_FALSE(Click(View(0), "document.getElementById('other')").empty());
+  ASSERT_TRUE(WaitForPage(View(0), "document.getElementById('back')"));
+  ASSERT_FALSE(Click(View(0), "document.getElementById('back')", 3).empty());
+  ASSERT_TRUE(SpinUntil([&] { return !menu.empty(); }, 5s));
+  EXPECT_THAT(menu, ::testing::Contains(WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK));
+  for (auto removed : {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW, WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK,
+                       WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT})
+    EXPECT_THAT(menu, ::testing::Not(::testing::Contains(removed)));
+
+  // Back: the written page as it was, with no new request, and its download link works.
+  keys("Escape alt+Left");
+  EXPECT_THAT(Text(0), HasSubstr("answer 1"));
+  EXPECT_TRUE(webkit_web_view_can_go_forward(View(0)));
+  const size_t notices = desktop_.notices.size();
+  ASSERT_FALSE(Click(View(0), "document.getElementById('dl')").empty());
+  EXPECT_TRUE(SpinUntil([&] { return desktop_.notices.size() > notices; }));
+  // F5 fetches the window's address again and writes the new answer.
+  keys("F5");
+  EXPECT_TRUE(WaitForPage(View(0), "document.body.innerText.indexOf('answer 3') >= 0", 10s));
+  EXPECT_EQ(answers.load(), 3);
+}
+
 }  // namespace
 }  // namespace quillmere::e2e

@@ -30,9 +30,9 @@ class SpareWindowTest : public ::testing::Test {
         QUILLMERE_PROGRAM_FOLDER, launcher_);
   }
   static WebKitWebView* ViewIn(GtkWindow* window) {
-    // A results window's view host is below its notice.
-    GtkWidget* host = gtk_widget_get_last_child(gtk_window_get_child(window));
-    return WEBKIT_WEB_VIEW(gtk_widget_get_first_child(host));
+    GtkWidget* widget = gtk_window_get_child(window);
+    while (widget && !WEBKIT_IS_WEB_VIEW(widget)) widget = gtk_widget_get_last_child(widget);
+    return WEBKIT_WEB_VIEW(widget);
   }
   static void Search(gtk::Program& program, const std::string& query) {
     const std::string fill = "var q = document.querySelector('input[name=query]'); q.value = '" + query + "'; ";
