@@ -78,6 +78,15 @@ void SiteSetting::Restore() {
 
 std::string SiteSetting::Stored() const { return stored_; }
 
+void SiteSetting::AddUseSiteAction(GActionMap* actions) {
+  auto action = GRefPtr<GSimpleAction>::Adopt(g_simple_action_new("use-site", G_VARIANT_TYPE_STRING));
+  g_signal_connect(action.get(), "activate", G_CALLBACK(+[](GSimpleAction*, GVariant* address, gpointer self) {
+    const std::string refusal = static_cast<SiteSetting*>(self)->Store(g_variant_get_string(address, nullptr));
+    if (!refusal.empty()) std::fprintf(stderr, "quillmere: the site was not changed: %s\n", refusal.c_str());
+  }), this);
+  g_action_map_add_action(actions, G_ACTION(action.get()));
+}
+
 void SiteSetting::OnChanged(GSettings* settings, const char*, gpointer data) {
   auto* self = static_cast<SiteSetting*>(data);
   GCharPtr value(g_settings_get_string(settings, "site"));

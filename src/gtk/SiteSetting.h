@@ -37,6 +37,9 @@ class SiteSetting {
   std::string Store(const std::string& address);
   // Stores the address the program was built with.
   void Restore();
+  // Adds the action "use-site" to `actions`: it stores the address it is
+  // given (a string) as the site when it is accepted, and nothing otherwise.
+  void AddUseSiteAction(GActionMap* actions);
   // The address as the setting holds it.
   std::string Stored() const;
 

@@ -98,13 +98,6 @@ void ShowShortcuts(GSimpleAction*, GVariant*, gpointer app) { quillmere::gtk::Sh
 
 void ShowAbout(GSimpleAction*, GVariant*, gpointer app) { quillmere::gtk::ShowAbout(ActiveWindow(app)); }
 
-// Stores the address it is given as the site, when it is accepted.
-void UseSite(GSimpleAction*, GVariant* parameter, gpointer data) {
-  auto* state = static_cast<State*>(data);
-  const std::string refusal = state->site->Store(g_variant_get_string(parameter, nullptr));
-  if (!refusal.empty()) std::fprintf(stderr, "quillmere: the site was not changed: %s\n", refusal.c_str());
-}
-
 void OnStartup(GApplication* app, gpointer data) {
   auto* state = static_cast<State*>(data);
   state->site = std::make_unique<quillmere::gtk::SiteSetting>(quillmere::gtk::ProgramFolder(), state->siteForThisRun);
@@ -121,9 +114,9 @@ void OnStartup(GApplication* app, gpointer data) {
       {"quit", Quit, nullptr, nullptr, nullptr, {}},
       {"open-folder", OpenFolder, "s", nullptr, nullptr, {}},
       {"preferences", ShowPreferences, nullptr, nullptr, nullptr, {}},
-      {"use-site", UseSite, "s", nullptr, nullptr, {}},
   };
   g_action_map_add_action_entries(G_ACTION_MAP(app), stateActions, G_N_ELEMENTS(stateActions), data);
+  state->site->AddUseSiteAction(G_ACTION_MAP(app));
   quillmere::gtk::SetAccelerators(GTK_APPLICATION(app));
 }
 

@@ -740,28 +740,6 @@ TEST_F(ProgramTest, NoticeNamesEveryFailedFetchAndOffersAWayOn) {
             "The download could not start: Nothing answers at 127.0.0.1:" + std::to_string(gonePort) + ".");
   SpinFor(500ms);
   EXPECT_THAT(pageText(3), HasSubstr("after-nul"));
-
-  // A site that has moved is offered, and switched to only on the user's word.
-  std::vector<std::string> used;
-  GSimpleActionGroup* actions = g_simple_action_group_new();
-  GSimpleAction* useSite = g_simple_action_new("use-site", G_VARIANT_TYPE_STRING);
-  g_signal_connect(useSite, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant* p, gpointer used) {
-    static_cast<std::vector<std::string>*>(used)->push_back(g_variant_get_string(p, nullptr));
-  }), &used);
-  g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(useSite));
-  gtk_widget_insert_action_group(GTK_WIDGET(Window(0)), "app", G_ACTION_GROUP(actions));
-  ModINET::FetchReport moved;  // ended well, elsewhere
-  moved.finalUrl = "https://new.example:8443/search.asp";
-  window(0).SetNotice(app::FetchNotice(app::FetchPurpose::Search, text::ToUtf8(site::SiteBaseUrl()) + "search.asp",
-                                                &moved, true, text::ToUtf8(site::SiteBaseUrl())));
-  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(window(0).NoticeWidgets().label)),
-            std::string("The site now answers at new.example:8443."));
-  EXPECT_TRUE(used.empty());
-  gtk_widget_activate(window(0).NoticeWidgets().useSite);
-  EXPECT_TRUE(SpinUntil([&] { return !used.empty(); }, 2s));
-  EXPECT_THAT(used, ElementsAre("https://new.example:8443"));
-  g_object_unref(useSite);
-  g_object_unref(actions);
 }
 
 // A results window with real keys: find, zoom, back to the written page, a

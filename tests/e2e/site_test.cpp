@@ -19,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::StartsWith;
+using gtk::GRefPtr;
 using namespace std::chrono_literals;
 
 fs::path KeyFile() { return fs::path(std::getenv("XDG_CONFIG_HOME")) / "glib-2.0/settings/keyfile"; }
@@ -93,6 +94,31 @@ TEST_F(SiteTest, TheKeyFileIsReadAtStartAndWhenAnotherProcessWritesIt) {
   StoreInKeyFile("http://" + Host(third.port()) + "/");
   ASSERT_TRUE(SpinUntil([&] { return text::ToUtf8(site::SiteHost()) == Host(third.port()); }));
   EXPECT_THAT(SearchAndDownloadLink(Host(third.port())), StartsWith("http://" + Host(third.port()) + "/download.asp?"));
+}
+
+// A site that sends its searches on to another host is offered there, and
+// switched to only on the user's word.
+TEST_F(SiteTest, AMovedSiteIsOfferedAndTakenOnlyOnTheUsersWord) {
+  const endurance::SiteServer moved(0);
+  const endurance::SiteServer old(0, [&](httplib::Server& s) {
+    s.Get("/search.asp", [&](const httplib::Request& req, httplib::Response& res) {
+      res.set_redirect("http://" + Host(moved.port()) + req.target, 301);
+    });
+  });
+  ASSERT_TRUE(moved.ok() && old.ok());
+  StoreInKeyFile(Host(old.port()));
+  Start(std::nullopt);
+  EXPECT_THAT(SearchAndDownloadLink(Host(old.port())), StartsWith("http://" + Host(old.port()) + "/download.asp?"));
+  auto& window = static_cast<gtk::WindowAdapter&>(program_->ResultsWindows()[0]->Form());
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(window.NoticeWidgets().label)),
+            "The site now answers at " + Host(moved.port()) + ".");
+  EXPECT_EQ(setting_->Stored(), Host(old.port()));
+  auto actions = GRefPtr<GSimpleActionGroup>::Adopt(g_simple_action_group_new());
+  setting_->AddUseSiteAction(G_ACTION_MAP(actions.get()));
+  gtk_widget_insert_action_group(GTK_WIDGET(window.Widget()), "app", G_ACTION_GROUP(actions.get()));
+  gtk_widget_activate(window.NoticeWidgets().useSite);
+  EXPECT_TRUE(SpinUntil([&] { return setting_->Stored() == "http://" + Host(moved.port()); }));
+  EXPECT_EQ(text::ToUtf8(site::SiteHost()), Host(moved.port()));
 }
 
 TEST_F(SiteTest, PreferencesStoreATypedAddressAndRefuseABadOne) {
