@@ -50,7 +50,11 @@ bool PresentOpen(GtkWindow*& open, GtkWindow* parent) {
 void KeepUntilClosed(GtkWindow*& slot, GtkWindow* window, GtkWindow* parent) {
   slot = window;
   g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&slot));
-  if (parent) gtk_window_set_transient_for(window, parent);
+  if (parent) {
+    gtk_window_set_transient_for(window, parent);
+    // The application's keys work in it too, and quitting closes it.
+    if (GtkApplication* app = gtk_window_get_application(parent)) gtk_window_set_application(window, app);
+  }
   gtk_window_set_destroy_with_parent(window, FALSE);
   gtk_window_present(window);
 }

@@ -80,6 +80,10 @@ void CloseWindow(GSimpleAction*, GVariant*, gpointer app) {
 void Quit(GSimpleAction*, GVariant*, gpointer data) {
   auto* state = static_cast<State*>(data);
   if (state->program) state->program->CloseAll();
+  // Preferences, Keyboard Shortcuts and About go too: the program ends.
+  GList* windows = g_list_copy(gtk_application_get_windows(GTK_APPLICATION(g_application_get_default())));
+  for (GList* window = windows; window; window = window->next) gtk_window_close(GTK_WINDOW(window->data));
+  g_list_free(windows);
 }
 
 void OpenFolder(GSimpleAction*, GVariant* parameter, gpointer data) {

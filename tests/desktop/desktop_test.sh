@@ -119,6 +119,16 @@ keys)
   windows '^Quillmere 4\.5$' 1 || fail "Ctrl+W in a results window closed the main window"
   search debian
   search linux
+  # Preferences: a typed address is stored, a refused one is not.
+  xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Quillmere 4\.5$')" key ctrl+comma
+  waitfor 10 windows '^Preferences$' 1 || fail "Ctrl+comma opened no Preferences window"
+  keyfile=$XDG_CONFIG_HOME/glib-2.0/settings/keyfile
+  for typed in 'bad host' 127.0.0.1:9 'ftp://x'; do
+    xdotool key ctrl+a type --delay 20 "$typed"
+    xdotool key Return
+    sleep 0.5
+  done
+  grep -qx "site='127.0.0.1:9'" "$keyfile" || fail "the key file holds $(cat "$keyfile" 2>/dev/null), not the typed site"
   xdotool key ctrl+q
   waitfor 10 ended $program || fail "Ctrl+Q left the program running"
   wait $program || fail "after Ctrl+Q the program exited with status $?"
