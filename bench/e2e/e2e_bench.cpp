@@ -16,7 +16,7 @@
 //   sandbox processes), with 1 and with the last results window open.
 //
 //   quillmere-e2e-bench [--rounds N] [--searches N] [--startup-runs N] [--gap-ms N]
-//                       [--program-folder DIR]
+//                       [--program-folder DIR] [--smaps-folder DIR]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -219,6 +220,7 @@ class Subject {
   // Closes every results window, as the user would.
   virtual void CloseResults(bench::XInput& x) = 0;
   pid_t Pid() const { return child_.pid; }
+  virtual std::string Label() const = 0;
 
  protected:
   Child child_;
@@ -246,6 +248,7 @@ class Program final : public Subject {
     x.Type(query);
   }
   void Go(bench::XInput& x, const std::string&) override { x.Key("Return"); }
+  std::string Label() const override { return "program"; }
   void CloseResults(bench::XInput& x) override {
     for (const auto& w : x.Windows(Pid()))
       if (w.id != main_) x.Close(w.id);
@@ -261,6 +264,7 @@ class Bare final : public Subject {
     child_ = Child::Spawn({kBareProgram, "--windows"}, true, false);
     return child_.pid > 0;
   }
+  std::string Label() const override { return "bare"; }
   void Go(bench::XInput&, const std::string& query) override {
     const std::string line = SearchAddress(query) + "\n";
     if (write(child_.in, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::perror("write");
@@ -285,7 +289,22 @@ struct Series {
   int failures = 0;
 };
 
-double PssMiB(pid_t pid) { return static_cast<double>(endurance::MeasureTree(pid).PssKib()) / 1024.0; }
+// Where --smaps-folder asks for each process's /proc/PID/smaps at both
+// memory readings, to see which mappings a further window grows.
+std::string g_smapsFolder;
+
+double PssMiB(pid_t pid, const std::string& label) {
+  const endurance::TreeMemory tree = endurance::MeasureTree(pid);
+  if (!g_smapsFolder.empty()) {
+    for (const endurance::ProcessMemory& p : tree.processes) {
+      std::fprintf(stderr, "memory %s: %d %-15s %8ld KiB\n", label.c_str(), p.pid, p.name.c_str(), p.pssKib);
+      // Read as a stream: the kernel gives /proc files no size to copy by.
+      std::ifstream in("/proc/" + std::to_string(p.pid) + "/smaps");
+      std::ofstream(g_smapsFolder + "/" + label + "-" + std::to_string(p.pid) + "-" + p.name) << in.rdbuf();
+    }
+  }
+  return static_cast<double>(tree.PssKib()) / 1024.0;
+}
 
 Series RunSeries(Site& site, bench::XInput& x, Subject& subject, int searches, Ns gap, int& variant) {
   Series series;
@@ -345,7 +364,8 @@ Series RunSeries(Site& site, bench::XInput& x, Subject& subject, int searches, N
     }
     if (i == 0 || i == searches - 1) {
       std::this_thread::sleep_for(std::chrono::seconds(3));
-      (i == 0 ? series.pssFirst : series.pssLast) = PssMiB(subject.Pid());
+      (i == 0 ? series.pssFirst : series.pssLast) =
+          PssMiB(subject.Pid(), subject.Label() + (i == 0 ? "-first" : "-last"));
       next = Now() + 500 * kMs;
     }
   }
@@ -506,6 +526,10 @@ int main(int argc, char** argv) {
       g_programFolder = argv[i + 1];
       continue;
     }
+    if (std::strcmp(argv[i], "--smaps-folder") == 0 && i + 1 < argc) {
+      g_smapsFolder = argv[i + 1];
+      continue;
+    }
     const int value = i + 1 < argc ? std::atoi(argv[i + 1]) : 0;
     int* target = std::strcmp(argv[i], "--rounds") == 0         ? &rounds
                   : std::strcmp(argv[i], "--searches") == 0     ? &searches
@@ -514,7 +538,7 @@ int main(int argc, char** argv) {
                                                                 : nullptr;
     if (!target || value <= 0) {
       std::fprintf(stderr,
-                   "usage: %s [--rounds N] [--searches N] [--startup-runs N] [--gap-ms N] [--program-folder DIR]\n",
+                   "usage: %s [--rounds N] [--searches N] [--startup-runs N] [--gap-ms N] [--program-folder DIR] [--smaps-folder DIR]\n",
                    argv[0]);
       return 2;
     }

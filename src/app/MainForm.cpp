@@ -64,10 +64,10 @@ void MainForm::ShowResults() {
   results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl(), results::Variant::MainWindow);
   ReleaseText(pageSource_);
   std::shared_ptr<SearchForm> target = resultsWindow_.lock();
-  if (target) WritePage(target->WB2(), page.Writes());
   markStart_ = page.markStart;
   markEnd_ = page.markEnd;
   markLength_ = page.markLength;
+  if (target) WritePage(target->WB2(), std::move(page));
   if (target) target->Form().Show();
   window_->SetMousePointer(kPointerDefault);
 }

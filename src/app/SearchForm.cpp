@@ -24,9 +24,11 @@ std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, con
   return window;
 }
 
-void WritePage(BrowserView& view, const std::array<std::u16string_view, 3>& texts) {
+void WritePage(BrowserView& view, results::BuiltPage&& page) {
   view.Open();
-  for (std::u16string_view text : texts) view.Write(text);
+  for (std::u16string_view text : page.Writes()) view.Write(text);
+  ReleaseText(page.resultsRows);
+  ReleaseText(page.pagesRow);
   view.Close();
 }
 
@@ -88,18 +90,18 @@ bool SearchForm::Reload(const PageFetcher& fetcher) {
   std::u16string contentType;
   const std::u16string source = fetcher(sourceUrl_, contentType, u"", 1024, 1);
   if (source.empty()) return false;
-  const results::BuiltPage page = results::BuildResultsPage(source, sourceBase_, sourceVariant_);
-  WritePage(*view_, page.Writes());
+  results::BuiltPage page = results::BuildResultsPage(source, sourceBase_, sourceVariant_);
+  WritePage(*view_, std::move(page));
   return true;
 }
 
 void SearchForm::ShowResults() {
   results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl(), results::Variant::ResultsWindow);
   ReleaseText(pageSource_);
-  if (std::shared_ptr<SearchForm> target = resultsWindow_.lock()) WritePage(target->WB2(), page.Writes());
   markStart_ = page.markStart;
   markEnd_ = page.markEnd;
   markLength_ = page.markLength;
+  if (std::shared_ptr<SearchForm> target = resultsWindow_.lock()) WritePage(target->WB2(), std::move(page));
 }
 
 void ReleaseText(std::u16string& text) { std::u16string().swap(text); }

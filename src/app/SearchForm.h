@@ -73,7 +73,10 @@ std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, con
 void ReleaseText(std::u16string& text);
 
 // Writes the three texts of a built page into `view` as one new document.
-void WritePage(BrowserView& view, const std::array<std::u16string_view, 3>& texts);
+// The page's own texts are released before the view is closed: closing hands
+// the written bytes to the engine, which copies them on the way to its web
+// process, and a big page would otherwise be held three times at once.
+void WritePage(BrowserView& view, results::BuiltPage&& page);
 
 
 }  // namespace quillmere::app
