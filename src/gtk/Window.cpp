@@ -62,7 +62,14 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
   if (style.menu) {
     GtkWidget* menu = gtk_menu_button_new();
     gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menu), "open-menu-symbolic");
-    gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(menu), style.menu);
+    // The menu's popover is made when it is first opened, not on the way to
+    // the start page.
+    gtk_menu_button_set_create_popup_func(
+        GTK_MENU_BUTTON(menu),
+        [](GtkMenuButton* button, gpointer model) {
+          if (!gtk_menu_button_get_popover(button)) gtk_menu_button_set_menu_model(button, G_MENU_MODEL(model));
+        },
+        g_object_ref(style.menu), g_object_unref);
     // F10 opens it, as the primary menu of a window.
     gtk_menu_button_set_primary(GTK_MENU_BUTTON(menu), TRUE);
     gtk_widget_set_tooltip_text(menu, "Main Menu");
