@@ -381,64 +381,52 @@ TEST(FetchNotice, NamesTheHostAndTheCauseAndOffersAWayOn) {
   const auto report = [](F failure, int status = 0, std::string reason = "", std::string at = "") {
     return ModINET::FetchReport{failure, status, std::move(reason), std::move(at)};
   };
+  const auto S = FetchPurpose::Search, D = FetchPurpose::Download;
   struct Case {
-    FetchPurpose purpose;
-    std::string url;
     ModINET::FetchReport report;
     bool gotPage;
     N state;
     std::string text;
     bool tryAgain, siteAddress;
     std::string movedTo = "";
+    FetchPurpose purpose = FetchPurpose::Search;
+    std::string url = "http://127.0.0.1:8653/search.asp?query=q";
   };
-  const auto S = FetchPurpose::Search, D = FetchPurpose::Download;
-  const F notFound = ModINET::ClassifyCurlResult(CURLE_COULDNT_RESOLVE_HOST, false, false);
   const Case cases[] = {
-      {S, "http://index.example.org/search.asp", report(notFound), false, N::Failed, "index.example.org was not found.",
-       true, true},
-      {S, search, report(F::ConnectionRefused, 0, "", search), false, N::Failed, "Nothing answers at 127.0.0.1:8653.",
-       true, true},
-      {S, "http://a.example/x", report(F::ConnectionRefused), false, N::Failed, "Nothing answers at a.example:80.", true,
-       true},
-      {S, search, report(F::ConnectTimeout), false, N::Failed, "The site did not answer within 15 s.", true, false},
-      {S, search, report(F::Stalled, 200, "OK"), false, N::Failed, "The site stopped sending for 20 s.", true, false},
-      {S, search, report(F::TotalTimeout), false, N::Failed, "The site took longer than 60 s to send the page.", true,
-       false},
-      {S, "https://h.example/", report(F::Tls), false, N::Failed, "The secure connection to h.example failed.", true,
-       false},
-      {S, search, report(F::TooLarge, 200), true, N::Failed, "The page from 127.0.0.1 is larger than 64 MB.", true,
-       false},
-      {S, search, report(F::TooManyRedirects, 302), false, N::Failed, "127.0.0.1 sent the request round in circles.",
+      {report(ModINET::ClassifyCurlResult(CURLE_COULDNT_RESOLVE_HOST, false, false)), false, N::Failed,
+       "index.example.org was not found.", true, true, "", S, "http://index.example.org/search.asp"},
+      {report(F::ConnectionRefused, 0, "", search), false, N::Failed, "Nothing answers at 127.0.0.1:8653.", true, true},
+      {report(F::ConnectionRefused), false, N::Failed, "Nothing answers at a.example:80.", true, true, "", S, "http://a.example/x"},
+      {report(F::ConnectTimeout), false, N::Failed, "The site did not answer within 15 s.", true, false},
+      {report(F::Stalled, 200, "OK"), false, N::Failed, "The site stopped sending for 20 s.", true, false},
+      {report(F::TotalTimeout), false, N::Failed, "The site took longer than 60 s to send the page.", true, false},
+      {report(F::Tls), false, N::Failed, "The secure connection to h.example failed.", true, false, "", S, "https://h.example/"},
+      {report(F::TooLarge, 200), true, N::Failed, "The page from 127.0.0.1 is larger than 64 MB.", true, false},
+      {report(F::TooManyRedirects, 302), false, N::Failed, "127.0.0.1 sent the request round in circles.", true, false},
+      {report(F::RefusedRedirect, 302), false, N::Failed, "127.0.0.1 sent the request on to an address that is not followed.",
        true, false},
-      {S, search, report(F::RefusedRedirect, 302), false, N::Failed,
-       "127.0.0.1 sent the request on to an address that is not followed.", true, false},
-      {S, search, report(F::Cancelled), false, N::Failed, "The search was stopped.", true, false},
-      {S, search, report(F::Other), false, N::Failed, "The page could not be fetched from 127.0.0.1.", true, false},
+      {report(F::Cancelled), false, N::Failed, "The search was stopped.", true, false},
+      {report(F::Other), false, N::Failed, "The page could not be fetched from 127.0.0.1.", true, false},
       // An error page is written as the no-match page, and named beside it.
-      {S, search, report(F::None, 503, "Service Unavailable"), true, N::Failed,
-       "The site answered 503 Service Unavailable.", true, false},
-      {S, search, report(F::None, 500), false, N::Failed, "The site answered 500.", true, false},
-      {S, search, report(F::None, 200, "OK"), false, N::Failed, "127.0.0.1 sent an empty page.", true, false},
-      {S, search, report(F::None, 200, "OK", search), true, N::Idle, "", false, false},
+      {report(F::None, 503, "Service Unavailable"), true, N::Failed, "The site answered 503 Service Unavailable.", true, false},
+      {report(F::None, 500), false, N::Failed, "The site answered 500.", true, false},
+      {report(F::None, 200, "OK"), false, N::Failed, "127.0.0.1 sent an empty page.", true, false},
+      {report(F::None, 200, "OK", search), true, N::Idle, "", false, false},
       // Moved by redirects from the site's own host; only a search is told.
-      {S, search, report(F::None, 200, "OK", "https://new.example/search.asp"), true, N::Moved,
-       "The site now answers at new.example.", false, false, "https://new.example:443"},
-      {S, search, report(F::None, 200, "OK", "http://127.0.0.1:9/search.asp"), true, N::Moved,
-       "The site now answers at 127.0.0.1:9.", false, false, "http://127.0.0.1:9"},
-      {S, "http://other.example/search.asp", report(F::None, 200, "OK", "http://new.example/"), true, N::Idle, "",
-       false, false},
-      {D, search, report(F::None, 200, "OK", "http://new.example/"), true, N::Idle, "", false, false},
-      {D, "http://127.0.0.1:9/download.asp?id=1", report(F::ConnectionRefused), false, N::Failed,
-       "The download could not start: Nothing answers at 127.0.0.1:9.", false, true},
-      {D, search, report(F::Cancelled), false, N::Idle, "", false, false},
+      {report(F::None, 200, "OK", "https://new.example/search.asp"), true, N::Moved, "The site now answers at new.example.",
+       false, false, "https://new.example:443"},
+      {report(F::None, 200, "OK", "http://127.0.0.1:9/search.asp"), true, N::Moved, "The site now answers at 127.0.0.1:9.",
+       false, false, "http://127.0.0.1:9"},
+      {report(F::None, 200, "OK", "http://new.example/"), true, N::Idle, "", false, false, "", S, "http://other.example/search.asp"},
+      {report(F::None, 200, "OK", "http://new.example/"), true, N::Idle, "", false, false, "", D},
+      {report(F::ConnectionRefused), false, N::Failed, "The download could not start: Nothing answers at 127.0.0.1:9.", false,
+       true, "", D, "http://127.0.0.1:9/download.asp?id=1"},
+      {report(F::Cancelled), false, N::Idle, "", false, false, "", D},
   };
   for (const Case& c : cases) {
-    const WindowNotice notice = FetchNotice(c.purpose, c.url, &c.report, c.gotPage, site);
-    EXPECT_EQ(notice.state, c.state) << c.text;
-    EXPECT_EQ(Narrow(notice.text), c.text);
-    EXPECT_EQ(notice.tryAgain, c.tryAgain) << c.text;
-    EXPECT_EQ(notice.siteAddress, c.siteAddress) << c.text;
-    EXPECT_EQ(notice.movedTo, c.movedTo) << c.text;
+    const WindowNotice n = FetchNotice(c.purpose, c.url, &c.report, c.gotPage, site);
+    EXPECT_EQ(std::tuple(n.state, Narrow(n.text), n.tryAgain, n.siteAddress, n.movedTo),
+              std::tuple(c.state, c.text, c.tryAgain, c.siteAddress, c.movedTo));
   }
   const WindowNotice searching = FetchNotice(S, search, nullptr, false, site);
   EXPECT_EQ(searching.state, N::Searching);

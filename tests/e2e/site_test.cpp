@@ -54,21 +54,21 @@ class SiteTest : public ::testing::Test {
   }
   WebKitWebView* MainView() { return gtk::Program::ViewOf(program_->Main()->WB()); }
 
-  // Types a search into the start page with real keys; answers the address
-  // of the download link in the results window it opens. Windows open at 0,0
-  // on a bare X server, so the earlier results go first.
-  std::string SearchAndDownloadLink(const std::string& host) {
+  // Types a search into the start page with real keys, and checks that the
+  // results window it opens links its downloads at `port`. Windows open at
+  // 0,0 on a bare X server, so the earlier results go first.
+  void SearchAt(int port) {
     for (const auto& form : program_->ResultsWindows()) form->Form().Close();
-    EXPECT_TRUE(SpinUntil([&] { return program_->ResultsWindows().empty(); }));
-    const size_t i = 0;
+    ASSERT_TRUE(SpinUntil([&] { return program_->ResultsWindows().empty(); }));
     // The start page may be loading again after a change of site.
-    EXPECT_TRUE(WaitForPage(MainView(), "document.forms.search.action.indexOf('http://" + host + "/') === 0"));
-    EXPECT_FALSE(Click(MainView(), "document.querySelector('input[name=query]')").empty());
-    EXPECT_EQ(std::system("xdotool type --delay 30 debian && xdotool key Return"), 0);
-    if (!SpinUntil([&] { return program_->ResultsWindows().size() > i; })) return "(no window)";
-    WebKitWebView* view = gtk::Program::ViewOf(program_->ResultsWindows()[i]->WB2());
-    if (!WaitForPage(view, "document.title === 'Quillmere.'")) return "(not written)";
-    return Eval(view, "document.querySelector('a[href*=\"download.asp\"]').href").value_or("(none)");
+    ASSERT_TRUE(WaitForPage(MainView(), "document.forms.search.action.indexOf('http://" + Host(port) + "/') === 0"));
+    ASSERT_FALSE(Click(MainView(), "document.querySelector('input[name=query]')").empty());
+    ASSERT_EQ(std::system("xdotool type --delay 30 debian && xdotool key Return"), 0);
+    ASSERT_TRUE(SpinUntil([&] { return !program_->ResultsWindows().empty(); }));
+    WebKitWebView* view = gtk::Program::ViewOf(program_->ResultsWindows()[0]->WB2());
+    ASSERT_TRUE(WaitForPage(view, "document.title === 'Quillmere.'"));
+    EXPECT_THAT(Eval(view, "document.querySelector('a[href*=\"download.asp\"]').href").value_or("(none)"),
+                StartsWith("http://" + Host(port) + "/download.asp?"));
   }
 
   RecordingLauncher launcher_;
@@ -80,39 +80,31 @@ TEST_F(SiteTest, TheSiteForOneRunIsUsedAndNotStored) {
   const endurance::SiteServer second(0);
   ASSERT_TRUE(second.ok());
   Start(Host(second.port()));
-  EXPECT_THAT(SearchAndDownloadLink(Host(second.port())), StartsWith("http://" + Host(second.port()) + "/download.asp?"));
+  ASSERT_NO_FATAL_FAILURE(SearchAt(second.port()));
   EXPECT_FALSE(fs::exists(KeyFile()));
   EXPECT_EQ(setting_->Stored(), site::kDefaultAddress);
 }
 
-TEST_F(SiteTest, TheKeyFileIsReadAtStartAndWhenAnotherProcessWritesIt) {
-  const endurance::SiteServer second(0), third(0);
-  ASSERT_TRUE(second.ok() && third.ok());
-  StoreInKeyFile(Host(second.port()));
-  Start(std::nullopt);
-  EXPECT_THAT(SearchAndDownloadLink(Host(second.port())), StartsWith("http://" + Host(second.port()) + "/download.asp?"));
-  StoreInKeyFile("http://" + Host(third.port()) + "/");
-  ASSERT_TRUE(SpinUntil([&] { return text::ToUtf8(site::SiteHost()) == Host(third.port()); }));
-  EXPECT_THAT(SearchAndDownloadLink(Host(third.port())), StartsWith("http://" + Host(third.port()) + "/download.asp?"));
-}
-
-// A site that sends its searches on to another host is offered there, and
+// The key file is read at start and again when another process writes it. A
+// site that sends its searches on to another host is offered there, and
 // switched to only on the user's word.
-TEST_F(SiteTest, AMovedSiteIsOfferedAndTakenOnlyOnTheUsersWord) {
-  const endurance::SiteServer moved(0);
+TEST_F(SiteTest, TheKeyFileIsFollowedAndAMovedSiteIsTakenOnlyOnTheUsersWord) {
+  const endurance::SiteServer second(0), moved(0);
   const endurance::SiteServer old(0, [&](httplib::Server& s) {
     s.Get("/search.asp", [&](const httplib::Request& req, httplib::Response& res) {
       res.set_redirect("http://" + Host(moved.port()) + req.target, 301);
     });
   });
-  ASSERT_TRUE(moved.ok() && old.ok());
-  StoreInKeyFile(Host(old.port()));
+  ASSERT_TRUE(second.ok() && moved.ok() && old.ok());
+  StoreInKeyFile(Host(second.port()));
   Start(std::nullopt);
-  EXPECT_THAT(SearchAndDownloadLink(Host(old.port())), StartsWith("http://" + Host(old.port()) + "/download.asp?"));
+  ASSERT_NO_FATAL_FAILURE(SearchAt(second.port()));
+  StoreInKeyFile("http://" + Host(old.port()) + "/");
+  ASSERT_TRUE(SpinUntil([&] { return text::ToUtf8(site::SiteHost()) == Host(old.port()); }));
+  ASSERT_NO_FATAL_FAILURE(SearchAt(old.port()));
   auto& window = static_cast<gtk::WindowAdapter&>(program_->ResultsWindows()[0]->Form());
-  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(window.NoticeWidgets().label)),
-            "The site now answers at " + Host(moved.port()) + ".");
-  EXPECT_EQ(setting_->Stored(), Host(old.port()));
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(window.NoticeWidgets().label)), "The site now answers at " + Host(moved.port()) + ".");
+  EXPECT_EQ(setting_->Stored(), "http://" + Host(old.port()) + "/");
   auto actions = GRefPtr<GSimpleActionGroup>::Adopt(g_simple_action_group_new());
   setting_->AddUseSiteAction(G_ACTION_MAP(actions.get()));
   gtk_widget_insert_action_group(GTK_WIDGET(window.Widget()), "app", G_ACTION_GROUP(actions.get()));
