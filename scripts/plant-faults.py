@@ -209,7 +209,7 @@ def log(message):
 
 
 def run(command, **kwargs):
-    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kwargs)
+    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace", **kwargs)
 
 
 def tracked_files(repo):
@@ -222,16 +222,18 @@ def sync_tree(source_files, tree):
     """Writes each file into `tree` unless it is there already with the same bytes, so that an unchanged
     file keeps its time stamp and is not rebuilt, and removes files that are no longer part of it."""
     os.makedirs(tree, exist_ok=True)
-    for name, data in source_files.items():
+    for name, (data, mode) in source_files.items():
         path = os.path.join(tree, name)
         try:
             with open(path, "rb") as f:
-                if f.read() == data:
-                    continue
+                same = f.read() == data
         except FileNotFoundError:
             os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
+            same = False
+        if not same:
+            with open(path, "wb") as f:
+                f.write(data)
+        os.chmod(path, mode & 0o777)
     wanted = set(source_files)
     for dirpath, dirnames, filenames in os.walk(tree):
         if dirpath == tree and "build" in dirnames:
@@ -246,15 +248,16 @@ def read_source(repo, rev):
     if rev is None:
         files = {}
         for name in tracked_files(repo):
-            with open(os.path.join(repo, name), "rb") as f:
-                files[name] = f.read()
+            path = os.path.join(repo, name)
+            with open(path, "rb") as f:
+                files[name] = (f.read(), os.stat(path).st_mode)
         return files
     archive = subprocess.check_output(["git", "-C", repo, "archive", "--format=tar", rev])
     files = {}
     with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
         for member in tar.getmembers():
             if member.isfile():
-                files[member.name] = tar.extractfile(member).read()
+                files[member.name] = (tar.extractfile(member).read(), member.mode)
     return files
 
 
@@ -273,7 +276,7 @@ def build(build_dir, jobs):
 def failed_tests(output):
     """The names of the failed ctest tests and, within them, of the failed GoogleTest cases."""
     names = re.findall(r"^\s*\d+ - (\S+) \(", output, re.M)
-    cases = sorted(set(re.findall(r"^\[  FAILED  \] ([\w/.]+)", output, re.M)))
+    cases = sorted(set(re.findall(r"^\[  FAILED  \] ([A-Za-z_][\w/.]*)", output, re.M)))
     cases += sorted(set(re.findall(r"^FAIL (\S+):", output, re.M)))  # the desktop test's cases
     inner = [c for c in cases if c not in names]
     return names, inner
@@ -317,10 +320,9 @@ def main():
 
     def anchor_state(fault):
         _, path, _, anchor, _, _ = fault
-        data = source.get(path)
-        if data is None:
+        if path not in source:
             return "file not found"
-        count = data.decode().count(anchor)
+        count = source[path][0].decode().count(anchor)
         return "ok" if count == 1 else ("anchor not found" if count == 0 else f"anchor found {count} times")
 
     if args.list:
