@@ -9,7 +9,8 @@ ccache, and then, for each fault, patched, built again, tested with the ctest
 selection that the fault names, and put back. A fault counts as caught when
 that selection fails. A fault whose string is no longer in its file (the code
 has changed since the fault was written) is reported as such and left out of
-the score, and so is one that does not build.
+the score, and so is one that does not build. The tests' output for each
+fault is kept in the work folder's logs/.
 
     scripts/plant-faults.py                    # the current checkout, as it stands on disk
     scripts/plant-faults.py --rev e6ae384      # the tree of a commit (tests, fuzz and program alike)
@@ -18,7 +19,7 @@ the score, and so is one that does not build.
 
 Selections: "unit" runs `ctest -L unit` (the core's tests, the network and
 stand-in site tests, the layering and tool checks); "gui" runs the end-to-end
-and desktop tests, `ctest -R '^(e2e|desktop)$'`. Core faults use the first,
+and desktop tests, `ctest -L e2e`. Core faults use the first,
 faults in the GTK adapters the second. `--selection unit,gui` gives every
 fault both. Before any fault is planted each selection in use must pass on the
 unchanged tree, so that a failure can be laid at the fault's door.
@@ -200,7 +201,7 @@ FAULTS = [
 
 SELECTIONS = {
     "unit": ["-L", "unit"],
-    "gui": ["-R", "^(e2e|desktop)$"],
+    "gui": ["-L", "e2e"],
 }
 
 
@@ -274,12 +275,12 @@ def build(build_dir, jobs):
 
 
 def failed_tests(output):
-    """The names of the failed ctest tests and, within them, of the failed GoogleTest cases."""
+    """The names of the failed ctest tests and of the GoogleTest cases and desktop test cases that failed in them."""
     names = re.findall(r"^\s*\d+ - (\S+) \(", output, re.M)
     cases = sorted(set(re.findall(r"^\[  FAILED  \] ([A-Za-z_][\w/.]*)", output, re.M)))
     cases += sorted(set(re.findall(r"^FAIL (\S+):", output, re.M)))  # the desktop test's cases
-    inner = [c for c in cases if c not in names]
-    return names, inner
+    # Each failed ctest test, followed by the cases inside it that failed when their names differ.
+    return names + [c for c in cases if c not in names]
 
 
 def run_selection(build_dir, selection, timeout):
@@ -347,11 +348,13 @@ def main():
         status, output, took = run_selection(build_dir, selection, args.timeout)
         log(f"== Unchanged tree, selection {selection}: {'passes' if status == 0 else 'FAILS'} ({took:.0f} s)")
         if status != 0:
-            names, inner = failed_tests(output)
-            log("   failing: " + " ".join(names + inner))
+            log("   failing: " + " ".join(failed_tests(output)))
             if not args.keep_going:
                 return 2
 
+    # The tests' output for each fault, to look into a verdict afterwards.
+    logs = os.path.join(args.work, "logs")
+    os.makedirs(logs, exist_ok=True)
     rows = []
     for fault in faults:
         fault_id, path, what, anchor, replacement, _ = fault
@@ -376,9 +379,10 @@ def main():
             for selection in selections_of(fault):
                 status, output, took = run_selection(build_dir, selection, args.timeout)
                 took_all += took
+                with open(os.path.join(logs, f"{fault_id}-{selection}.log"), "w") as f:
+                    f.write(output)
                 if status != 0:
-                    names, inner = failed_tests(output)
-                    caught_by += inner or names or [f"{selection} (status {status})"]
+                    caught_by += failed_tests(output) or [f"{selection} (status {status})"]
             verdict = "caught" if caught_by else "MISSED"
             rows.append((fault_id, verdict, " ".join(caught_by), what))
             log(f"{fault_id:4} {verdict:7} {took_all:5.0f} s  {what}" + (f"\n       by {' '.join(caught_by)}" if caught_by else ""))

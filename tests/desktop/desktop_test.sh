@@ -1,56 +1,21 @@
 #!/bin/bash
 # The built program as a user meets it on a desktop: its keys, a second start,
 # the end of the program with the last window the user sees, and the word it
-# gives after a download. Real X input on Xvfb drives the real binary against
-# the stand-in site; each case runs on a private desktop (private_desktop.sh),
-# where a notification service of the test's own records what the program
-# says and a recording application what it hands to the desktop.
+# gives after a download. Real X input drives the real binary against the
+# stand-in site. Each case runs on a private desktop (private_desktop.sh)
+# under Xvfb, where a notification service of the test's own records what the
+# program says and a recording application what it hands to the desktop.
 #
-#   desktop_test.sh PROGRAM SITE NOTIFIER PORT [CASE...]
+#   desktop_test.sh CASE PROGRAM SITE NOTIFIER PORT
 set -u
-if [ "${1:-}" != --case ]; then
-  [ $# -ge 4 ] || { echo "usage: $0 PROGRAM SITE NOTIFIER PORT [CASE...]" >&2; exit 2; }
-  export PROGRAM=$1 NOTIFIER=$3 PORT=$4
-  site=$2 cases=("${@:5}")
-  [ ${#cases[@]} -gt 0 ] || cases=(keys second-start torrent-opened torrent-not-opened)
-  for tool in Xvfb xdotool dbus-run-session gdbus import convert timeout pgrep; do
-    command -v $tool >/dev/null || { echo "FAIL: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
-  done
-  [ -f /usr/share/mime/mime.cache ] || { echo "FAIL: no MIME database in /usr/share/mime"; exit 1; }
-  top=$(mktemp -d /tmp/quillmere-desktop.XXXXXX)
-  pids=()
-  trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$top"' EXIT
-  trap 'exit 1' TERM INT HUP PIPE
-  serving() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
-  serving && { echo "FAIL: port $PORT is already served, and the program is built for it"; exit 1; }
-  "$site" --port "$PORT" --quiet & pids+=($!)
-  # No key repeats: on a busy machine xdotool may hold a key long enough for
-  # Ctrl+W to close a second window.
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ardelay 30000 3>"$top/display" 2>"$top/xvfb.log" &
-  pids+=($!)
-  for _ in $(seq 100); do serving && [ -s "$top/display" ] && break; sleep 0.1; done
-  serving && [ -s "$top/display" ] || { echo "FAIL: the stand-in site or Xvfb did not start"; exit 1; }
-  export DISPLAY=:$(cat "$top/display") WEBKIT_DISABLE_COMPOSITING_MODE=1
-  failed=0
-  for name in "${cases[@]}"; do
-    # Only in the first case has the desktop an application for torrents.
-    types=
-    [ "$name" = torrent-opened ] && types="application/x-bittorrent x-scheme-handler/magnet inode/directory"
-    sh "${0%/*}/private_desktop.sh" "$types" dbus-run-session -- timeout 90 "$0" --case "$name" || failed=$((failed + 1))
-  done
-  echo "$((${#cases[@]} - failed)) passed, $failed failed"
-  exit $((failed > 0))
-fi
-
-# One case, on a desktop and a session bus of its own.
-CASE=$2
+CASE=$1 PROGRAM=$2 SITE=$3 NOTIFIER=$4 PORT=$5
 D=$QUILLMERE_PRIVATE_DESKTOP
 MAIN='^Quillmere 4\.5$'
 
 ours() {  # the program's processes on this case's desktop
   for p in $(pgrep -x quillmere); do tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qx "HOME=$HOME" && echo "$p"; done
 }
-trap 'kill $(ours) ${notifier:-} 2>/dev/null; wait' EXIT
+trap 'kill $(ours) ${notifier:-} ${site:-} 2>/dev/null; wait' EXIT
 trap 'exit 1' TERM INT HUP PIPE
 fail() {
   echo "FAIL $CASE: $*"
@@ -63,6 +28,7 @@ waitfor() {  # SECONDS COMMAND...: until COMMAND succeeds, at most SECONDS
   local end=$((SECONDS + $1)); shift
   until "$@"; do [ $SECONDS -lt $end ] || return 1; sleep 0.2; done
 }
+serving() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
 windows() { [ "$(xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l)" -eq "$2" ]; }
 ended() { [ ! -e "/proc/$1" ] || grep -qs '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
 shows() {  # WINDOW COLOUR: whether the window shows the colour; x, y: where it starts
@@ -96,7 +62,13 @@ notice() {  # the last notification's FIELD (1 id, 2 summary, 3 body, 4 actions)
   tail -n 1 "$D/notices" | cut -f "$1"
 }
 
+for tool in xdotool gdbus import convert timeout pgrep; do
+  command -v $tool >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
+done
+serving && fail "port $PORT is already served, and the program is built for it"
+"$SITE" --port "$PORT" --quiet & site=$!
 "$NOTIFIER" "$D/notices" & notifier=$!
+waitfor 10 serving || fail "the stand-in site does not answer on port $PORT"
 waitfor 10 test -e "$D/notices" || fail "the notification service did not start"
 
 case $CASE in

@@ -157,9 +157,9 @@ TEST(Loopback, ProxyComesFromLowerCaseHttpProxyElseFromTheDesktop) {
   const std::string proxy = server.Url(""), wrong = nobody.Url("");
   unsetenv("no_proxy");
   const std::tuple<std::string, std::u16string, int32_t, std::string> cases[] = {
-      {"http_proxy", u"", 1, "GET http://h.invalid/a?q=x "}, {"HTTP_PROXY", u"", 1, "GET http://h.invalid/a?q=x "},
-      {"http_proxy", u"q=1", 1, "POST http://h.invalid/a "},
-      {"HTTP_PROXY", u"q=a b", 0, "GET http://h.invalid/a?q=a%20b "}};
+      {"http_proxy", u"", 1, "GET http://127.0.0.2:9/a?q=x "}, {"HTTP_PROXY", u"", 1, "GET http://127.0.0.2:9/a?q=x "},
+      {"http_proxy", u"q=1", 1, "POST http://127.0.0.2:9/a "},
+      {"HTTP_PROXY", u"q=a b", 0, "GET http://127.0.0.2:9/a?q=a%20b "}};
   for (const auto& [variable, post, mode, line] : cases) {
     const bool fromEnvironment = variable == "http_proxy";
     setenv(variable.c_str(), (fromEnvironment ? proxy : wrong).c_str(), 1);
@@ -167,7 +167,7 @@ TEST(Loopback, ProxyComesFromLowerCaseHttpProxyElseFromTheDesktop) {
     ModINET::CurlFacility facility({300ms, 2s, 5s}, lookup);
     std::u16string type;
     asked.clear();
-    EXPECT_EQ(FetchPage(facility, u"http://h.invalid/a?q=x", type, post, 1024, mode), u"<p>caf\u00E9</p>") << line;
+    EXPECT_EQ(FetchPage(facility, u"http://127.0.0.2:9/a?q=x", type, post, 1024, mode), u"<p>caf\u00E9</p>") << line;
     EXPECT_THAT(seen, ::testing::StartsWith(line + "HTTP/1.1\r\n"));
     EXPECT_EQ(asked.empty(), fromEnvironment) << line;
     unsetenv(variable.c_str());
