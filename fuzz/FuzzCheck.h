@@ -1,31 +1,51 @@
-// Checks for the fuzz targets. A broken invariant is a finding just like a
-// crash, so it stops the run through a trap that libFuzzer records as a crash
-// and saves the input that caused it.
+// What the fuzz targets share: the check that stops a run on a broken
+// invariant, and plain reference versions of what they check against.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "text/CodePage.h"
-
-#define FUZZ_CHECK(cond, what)                                                  \
-  do {                                                                          \
-    if (!(cond)) {                                                              \
-      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, \
-                   what);                                                       \
-      __builtin_trap();                                                         \
-    }                                                                           \
+// A broken invariant is a finding just like a crash: the trap makes libFuzzer
+// record it as a crash and save the input that caused it.
+#define FUZZ_CHECK(cond, what)                                                                    \
+  do {                                                                                            \
+    if (!(cond)) {                                                                                \
+      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, what);           \
+      __builtin_trap();                                                                           \
+    }                                                                                             \
   } while (0)
 
 namespace quillmere::fuzz {
 
-inline bool StartsWith(std::u16string_view text, std::u16string_view head) {
-  return text.substr(0, head.size()) == head;
+inline bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+inline bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Whether every surrogate in `text` is half of a pair.
+inline bool SurrogatesPaired(std::u16string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsHigh(text[i]) && i + 1 < text.size() && IsLow(text[i + 1])) ++i;
+    else if (IsHigh(text[i]) || IsLow(text[i])) return false;
+  }
+  return true;
 }
 
-inline bool EndsWith(std::u16string_view text, std::u16string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+// ReplaceAll as the shared definition states it, with std::u16string::find:
+// left to right over the original only. `inserted` receives where each copy
+// of the replacement stands in the result.
+inline std::u16string ReplaceAllReference(std::u16string_view text, std::u16string_view find,
+                                          std::u16string_view replacement, std::vector<size_t>* inserted = nullptr) {
+  if (find.empty()) return std::u16string(text);
+  std::u16string out;
+  size_t pos = 0;
+  for (size_t at = text.find(find); at != std::u16string_view::npos; at = text.find(find, pos)) {
+    out.append(text.substr(pos, at - pos));
+    if (inserted) inserted->push_back(out.size());
+    out.append(replacement);
+    pos = at + find.size();
+  }
+  return out.append(text.substr(pos));
 }
 
 }  // namespace quillmere::fuzz

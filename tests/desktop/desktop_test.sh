@@ -1,72 +1,25 @@
 #!/bin/bash
 # The built program as a user meets it on a desktop: its keys, a second start,
-# and the word it gives after a download. Real X input on Xvfb drives the real
-# binary against the stand-in site; each case runs on a session bus and in a
-# home and XDG folders of its own, where a notification service of the test's
-# own records what the program says and a recording application what it hands
-# to the desktop.
+# the end of the program with the last window the user sees, and the word it
+# gives after a download. Real X input drives the real binary against the
+# stand-in site. Each case runs on a private desktop (private_desktop.sh)
+# under Xvfb, where a notification service of the test's own records what the
+# program says and a recording application what it hands to the desktop.
 #
-#   desktop_test.sh PROGRAM SITE NOTIFIER PORT [CASE...]
+#   desktop_test.sh CASE PROGRAM SITE NOTIFIER PORT
 set -u
-if [ "${1:-}" != --case ]; then
-  [ $# -ge 4 ] || { echo "usage: $0 PROGRAM SITE NOTIFIER PORT [CASE...]" >&2; exit 2; }
-  export PROGRAM=$1 NOTIFIER=$3 PORT=$4
-  site=$2 cases=("${@:5}")
-  [ ${#cases[@]} -gt 0 ] || cases=(keys second-start torrent-opened torrent-not-opened)
-  for tool in Xvfb xdotool dbus-run-session gdbus import convert timeout pgrep; do
-    command -v $tool >/dev/null || { echo "FAIL: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
-  done
-  [ -f /usr/share/mime/mime.cache ] || { echo "FAIL: no MIME database in /usr/share/mime"; exit 1; }
-  top=$(mktemp -d /tmp/quillmere-desktop.XXXXXX)
-  pids=()
-  trap 'kill "${pids[@]}" 2>/dev/null; wait; rm -rf "$top"' EXIT
-  trap 'exit 1' TERM INT HUP PIPE
-  serving() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
-  serving && { echo "FAIL: port $PORT is already served, and the program is built for it"; exit 1; }
-  "$site" --port "$PORT" --quiet & pids+=($!)
-  # No key repeats: on a busy machine xdotool may hold a key long enough for
-  # Ctrl+W to close a second window.
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ardelay 30000 3>"$top/display" 2>"$top/xvfb.log" &
-  pids+=($!)
-  for _ in $(seq 100); do serving && [ -s "$top/display" ] && break; sleep 0.1; done
-  serving || { echo "FAIL: the stand-in site does not answer on port $PORT"; exit 1; }
-  [ -s "$top/display" ] || { echo "FAIL: Xvfb did not start"; cat "$top/xvfb.log"; exit 1; }
-  DISPLAY=:$(cat "$top/display")
-  export DISPLAY WEBKIT_DISABLE_COMPOSITING_MODE=1
-  passed=0 failed=0
-  for name in "${cases[@]}"; do
-    # Only in the first case has the desktop an application for torrents.
-    types=
-    [ "$name" = torrent-opened ] && types="application/x-bittorrent x-scheme-handler/magnet inode/directory"
-    if sh "${0%/*}/private_desktop.sh" "$types" dbus-run-session -- timeout 90 "$0" --case "$name"; then
-      passed=$((passed + 1))
-    else
-      failed=$((failed + 1))
-    fi
-  done
-  echo "$passed passed, $failed failed"
-  [ $failed -eq 0 ]
-  exit
-fi
-
-# One case, on a desktop and a session bus of its own.
-CASE=$2
+CASE=$1 PROGRAM=$2 SITE=$3 NOTIFIER=$4 PORT=$5
 D=$QUILLMERE_PRIVATE_DESKTOP
+MAIN='^Quillmere 4\.5$'
 
 ours() {  # the program's processes on this case's desktop
   for p in $(pgrep -x quillmere); do tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qx "HOME=$HOME" && echo "$p"; done
 }
-cleanup() {
-  # shellcheck disable=SC2046
-  kill $(ours) ${notifier:-} 2>/dev/null
-  wait
-}
-trap cleanup EXIT
+trap 'kill $(ours) ${notifier:-} ${site:-} 2>/dev/null; wait' EXIT
 trap 'exit 1' TERM INT HUP PIPE
 fail() {
   echo "FAIL $CASE: $*"
   echo "-- windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
-  echo "-- the program's processes: $(ours)"
   echo "-- notifications:"; cat "$D/notices" 2>/dev/null
   echo "-- program's output:"; tail -n 20 "$D/program.log" 2>/dev/null
   exit 1
@@ -75,9 +28,9 @@ waitfor() {  # SECONDS COMMAND...: until COMMAND succeeds, at most SECONDS
   local end=$((SECONDS + $1)); shift
   until "$@"; do [ $SECONDS -lt $end ] || return 1; sleep 0.2; done
 }
+serving() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
 windows() { [ "$(xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l)" -eq "$2" ]; }
 ended() { [ ! -e "/proc/$1" ] || grep -qs '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
-exists() { [ -s "$1" ]; }
 shows() {  # WINDOW COLOUR: whether the window shows the colour; x, y: where it starts
   local id
   id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) && [ -n "$id" ] &&
@@ -88,13 +41,14 @@ shows() {  # WINDOW COLOUR: whether the window shows the colour; x, y: where it 
 run_program() {
   "$PROGRAM" >>"$D/program.log" 2>&1 & program=$!
   # Ready once the start page's field has the keyboard: its border turns blue.
-  waitfor 30 shows '^Quillmere 4\.5$' '#4AA3DF' || fail "no main window with a focused search field"
+  waitfor 30 shows "$MAIN" '#4AA3DF' || fail "no main window with a focused search field"
+}
+key() {  # WINDOW KEY: the key, pressed in the first window of that name
+  xdotool windowfocus --sync "$(xdotool search --onlyvisible --name "$1" | head -n 1)" key "$2"
 }
 search() {  # QUERY: typed into the main window, and its results window found
-  xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Quillmere 4\.5$')"
   # The field keeps the last query: the new one replaces it.
-  xdotool key ctrl+a type --delay 20 "$1"
-  xdotool key Return
+  key "$MAIN" ctrl+a && xdotool type --delay 20 "$1" && xdotool key Return
   waitfor 15 windows "^Quillmere: $1\$" 1 || fail "no results window for $1"
   results=$(xdotool search --onlyvisible --name "^Quillmere: $1\$")
 }
@@ -102,32 +56,38 @@ second_start() {
   local start=$SECONDS
   timeout 20 "$PROGRAM" >>"$D/program.log" 2>&1 || fail "a second start exited with status $?"
   [ $((SECONDS - start)) -le 5 ] || fail "a second start took $((SECONDS - start)) s"
+  [ "$(ours)" = "$program" ] || fail "a second start left a second program: $(ours)"
 }
 notice() {  # the last notification's FIELD (1 id, 2 summary, 3 body, 4 actions)
   tail -n 1 "$D/notices" | cut -f "$1"
 }
 
+for tool in xdotool gdbus import convert timeout pgrep; do
+  command -v $tool >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
+done
+serving && fail "port $PORT is already served, and the program is built for it"
+"$SITE" --port "$PORT" --quiet & site=$!
 "$NOTIFIER" "$D/notices" & notifier=$!
+waitfor 10 serving || fail "the stand-in site does not answer on port $PORT"
 waitfor 10 test -e "$D/notices" || fail "the notification service did not start"
 
 case $CASE in
 keys)
   run_program
   search ubuntu
-  xdotool windowfocus --sync "$results" key ctrl+w
+  key '^Quillmere: ubuntu$' ctrl+w
   waitfor 5 windows '^Quillmere: ubuntu$' 0 || fail "Ctrl+W left the focused results window open"
-  windows '^Quillmere 4\.5$' 1 || fail "Ctrl+W in a results window closed the main window"
+  windows "$MAIN" 1 || fail "Ctrl+W in a results window closed the main window"
   search debian
-  search linux
   # Preferences: a typed address is stored, a refused one is not.
-  xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Quillmere 4\.5$')" key ctrl+comma
+  key "$MAIN" ctrl+comma
   waitfor 10 windows '^Preferences$' 1 || fail "Ctrl+comma opened no Preferences window"
-  keyfile=$XDG_CONFIG_HOME/glib-2.0/settings/keyfile
   for typed in 'bad host' 127.0.0.1:9 'ftp://x'; do
     xdotool key ctrl+a type --delay 20 "$typed"
     xdotool key Return
     sleep 0.5
   done
+  keyfile=$XDG_CONFIG_HOME/glib-2.0/settings/keyfile
   grep -qx "site='127.0.0.1:9'" "$keyfile" || fail "the key file holds $(cat "$keyfile" 2>/dev/null), not the typed site"
   xdotool key ctrl+q
   waitfor 10 ended $program || fail "Ctrl+Q left the program running"
@@ -137,15 +97,17 @@ second-start)
   run_program
   second_start
   sleep 1
-  windows '^Quillmere 4\.5$' 1 || fail "a second start opened a second main window"
-  [ "$(ours)" = "$program" ] || fail "a second start left a second program: $(ours)"
+  windows "$MAIN" 1 || fail "a second start opened a second main window"
   search ubuntu
-  xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Quillmere 4\.5$')" key ctrl+w
-  waitfor 5 windows '^Quillmere 4\.5$' 0 || fail "Ctrl+W left the focused main window open"
+  key "$MAIN" ctrl+w
+  waitfor 5 windows "$MAIN" 0 || fail "Ctrl+W left the focused main window open"
   windows '^Quillmere: ubuntu$' 1 || fail "closing the main window closed the results window"
   second_start
-  waitfor 10 windows '^Quillmere 4\.5$' 1 || fail "a second start with only a results window left opened no main window"
-  [ "$(ours)" = "$program" ] || fail "a second start left a second program: $(ours)"
+  waitfor 10 windows "$MAIN" 1 || fail "a second start with only a results window left opened no main window"
+  # The program ends with the last window the user sees.
+  key "$MAIN" ctrl+w
+  waitfor 5 windows "$MAIN" 0 && key '^Quillmere: ubuntu$' ctrl+w
+  waitfor 10 ended $program || fail "closing every window left the program running"
   ;;
 torrent-opened | torrent-not-opened)
   run_program
@@ -153,14 +115,14 @@ torrent-opened | torrent-not-opened)
   # The first row's download link is its padlock, the one gold on the page.
   waitfor 10 shows '^Quillmere: ubuntu$' '#D4A017' || fail "no download link on the results page"
   xdotool mousemove --window "$results" --sync $((x + 4)) $((y + 3)) click 1
-  waitfor 15 exists "$D/notices" || fail "no notification after the download"
+  waitfor 15 test -s "$D/notices" || fail "no notification after the download"
   saved=$(ls "$XDG_DOWNLOAD_DIR"/*)
   [ "$(head -c 2 "$saved")" = d8 ] || fail "the saved file $saved is not a torrent"
   body=$(notice 3)
   if [ "$CASE" = torrent-opened ]; then
     [ "$(notice 2)" = "Torrent saved and opened" ] || fail "the notification is \"$(notice 2)\""
     [[ $body == *"${saved##*/}"* && $body == *"$XDG_DOWNLOAD_DIR"* ]] || fail "\"$body\" names not the file and its folder"
-    waitfor 10 exists "$HOME/handed" || fail "no application was handed the torrent"
+    waitfor 10 test -s "$HOME/handed" || fail "no application was handed the torrent"
     [ "$(cat "$HOME/handed")" = "$saved" ] || fail "the torrent application was handed $(cat "$HOME/handed"), not $saved"
     # Clicking the notification opens the folder.
     gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \

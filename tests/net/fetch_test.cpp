@@ -1,15 +1,9 @@
-// FetchPage against a recording fake facility: the calls on each path with
-// their arguments, what every failing step leaves behind, and how the body and
-// the Content-Type come back; the URL split that it relies on; and FetchPage
-// on the libcurl facility against a scripted server on loopback: what goes
-// over the wire and what comes back.
+// The URL split, and FetchPage on the libcurl facility against a scripted
+// server on loopback: what goes over the wire and what comes back.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <map>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -25,146 +19,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using ModINET::FetchPage;
-using ModINET::Handle;
 using quillmere::text::FromCodePage;
 using quillmere::text::ToCodePage;
-using std::string_view;
 using ::testing::HasSubstr;
 
 const std::u16string kCaller = u"caller's value";
 const std::string kRef = ToCodePage(quillmere::site::SiteHost());
-
-// A response as the fake serves it, the buffer size that the fetch is given,
-// and the call that fails: number `failingCall` (from 0) of the operation
-// named `failing`, none when that is empty.
-struct Response {
-  std::vector<std::string> chunks{"<html>", "body", "</html>"};
-  std::string contentType = "text/html";
-  int32_t bufferSize = 1024;
-  int64_t lengthHint = -1;
-  std::string failing = "";
-  int failingCall = 0;
-};
-
-// Serves a scripted response and logs every call as a line "Name(arg,...)".
-// Handles: 1 the root, 2 the connection, 3 the request.
-class FakeFacility : public ModINET::HttpFacility {
- public:
-  Response response;
-  std::string log;
-
-  bool Split(string_view url, ModINET::UrlParts& parts) override { return Call("Split", url) && SplitUrl(url, parts); }
-  Handle OpenRoot(string_view agent) override { return Call("OpenRoot", agent) ? 1 : 0; }
-  Handle Connect(Handle root, string_view host, int32_t port, string_view user, string_view password,
-                 ModINET::Service service) override {
-    return Call("Connect", root, host, port, user, password, static_cast<int>(service)) ? 2 : 0;
-  }
-  Handle OpenRequest(Handle connection, string_view verb, string_view path, string_view version, string_view referrer,
-                     uint32_t flags) override {
-    return Call("OpenRequest", connection, verb, path, version, referrer, Flags(flags)) ? 3 : 0;
-  }
-  bool SendRequest(Handle request, string_view headers, string_view body) override {
-    return Call("SendRequest", request, headers, body);
-  }
-  Handle OpenUrl(Handle root, string_view url, uint32_t flags) override {
-    return Call("OpenUrl", root, url, Flags(flags)) ? 3 : 0;
-  }
-  bool QueryContentType(Handle request, char* buffer, uint32_t size) override {
-    const std::string& type = response.contentType;
-    return Call("QueryContentType", request, size) && type.size() < size &&
-           std::memcpy(buffer, type.c_str(), type.size() + 1);
-  }
-  bool Read(Handle request, char* buffer, uint32_t size, uint32_t& count) override {
-    const bool ok = Call("Read", request, size);
-    const std::string chunk = ok && reads_ < response.chunks.size() ? response.chunks[reads_++] : "";
-    std::memcpy(buffer, chunk.data(), count = static_cast<uint32_t>(std::min<size_t>(chunk.size(), size)));
-    return ok;
-  }
-  void Close(Handle handle) override { Call("Close", handle); }
-  int64_t BodyLengthHint(Handle) override { return response.lengthHint; }
-
- private:
-  static const char* Flags(uint32_t f) {
-    return f == ModINET::kFlagReload ? "R" : f == (ModINET::kFlagReload | ModINET::kFlagSecure) ? "RS" : "?";
-  }
-  template <typename... Args>
-  bool Call(const std::string& name, const Args&... args) {
-    std::ostringstream line;
-    ((line << ',' << args), ...);
-    log += name + "(" + line.str().substr(std::min<size_t>(1, line.str().size())) + ")\n";
-    return !(name == response.failing && calls_[name]++ == response.failingCall);
-  }
-  std::map<std::string, int> calls_;
-  size_t reads_ = 0;
-};
-
-const std::u16string kUrl = u"http://site.test:8080/search.asp?query=dune&mode=1";
-const std::string kReads = "Read(3,1024)\nRead(3,1024)\nRead(3,1024)\nRead(3,1024)\n";
-const std::string kCloses = "Close(3)\nClose(2)\nClose(1)\n";
-
-// With `calls`, the whole log must run through them (from the connection to
-// the Content-Type query); otherwise only the closes at its end are checked.
-struct Case {
-  std::u16string url, post;
-  int32_t mode;
-  std::string calls;
-  size_t closes = 3;  // how many of request, connection, root are closed
-  std::u16string text = u"<html>body</html>", type = u"text/html";
-  Response response = {};
-};
-
-TEST(Fetch, MakesItsCallsInOrderClosesWhatWasOpenedOnceInnermostFirstAndSetsTheTypeOnceARequestIsOpen) {
-  const Case cases[] = {
-      // As both callers call; the text goes to the facility in the code page.
-      {u"http://site.test:40000/caf\u00E9?q=\u20AC", u"", 1,
-       "Connect(1,site.test,40000,,,3)\nOpenUrl(1,http://site.test:40000/caf\xE9?q=\x80,R)\n"},
-      // Blanks are no data, whatever the mode; ftp and gopher never send data.
-      {u"http://u:p@site.test:65535/a", u"   ", 0,
-       "Connect(1,site.test,65535,u,p,3)\nOpenUrl(1,http://u:p@site.test:65535/a,R)\n"},
-      {u"ftp://site.test/f", u"data", 1, "Connect(1,site.test,21,,,1)\nOpenUrl(1,ftp://site.test/f,R)\n"},
-      {u"gopher://site.test/1", u"data", 1, "Connect(1,site.test,70,,,2)\nOpenUrl(1,gopher://site.test/1,R)\n"},
-      // The URL's own query is not sent with data, and the data goes untrimmed.
-      {kUrl, u" a=1 ", 1,
-       "Connect(1,site.test,8080,,,3)\nOpenRequest(2,POST,/search.asp,HTTP/1.1," + kRef + ",R)\n"
-       "SendRequest(3,Content-Type: text/html, a=1 )\n"},
-      {kUrl, u" a=1 ", -7,
-       "Connect(1,site.test,8080,,,3)\nOpenRequest(2,GET,/search.asp? a=1 ,HTTP/1.1," + kRef + ",R)\n"
-       "SendRequest(3,,)\n"},
-      // The request with data to an https URL keeps its TLS.
-      {u"https://site.test/login", u"x=1", 1,
-       "Connect(1,site.test,443,,,3)\nOpenRequest(2,POST,/login,HTTP/1.1," + kRef + ",RS)\n"
-       "SendRequest(3,Content-Type: text/html,x=1)\n"},
-      {kUrl, u"", 1, "", 0, u"", kCaller, {.failing = "Split"}},
-      {kUrl, u"", 1, "", 0, u"", kCaller, {.failing = "OpenRoot"}},
-      {kUrl, u"", 1, "", 1, u"", kCaller, {.failing = "Connect"}},
-      {kUrl, u"a=1", 1, "", 2, u"", kCaller, {.failing = "OpenRequest"}},
-      {kUrl, u"a=1", 1, "", 3, u"", kCaller, {.failing = "SendRequest"}},
-      {kUrl, u"", 1, "", 2, u"", kCaller, {.failing = "OpenUrl"}},
-      {kUrl, u"", 1, "", 3, u"<html>body</html>", u"", {.failing = "QueryContentType"}},
-      {kUrl, u"", 1, "", 3, u"<html>body", u"text/html", {.failing = "Read", .failingCall = 2}},
-      {kUrl, u"a=1", 1, "", 3, u"", u"text/html", {.failing = "Read"}},
-      // Each read asks for the buffer size; short reads go on, and an empty one ends the body.
-      {kUrl, u"", 1, "", 3, u"abcdefghi", u"text/html",
-       {.chunks = {"ab", "cdefghijkl", "", "never"}, .bufferSize = 7}},
-      // The announced length only reserves memory, within a bound.
-      {kUrl, u"", 1, "", 3, u"<html>body</html>", u"text/html", {.lengthHint = 3}},
-      {kUrl, u"", 1, "", 3, u"<html>body</html>", u"text/html", {.lengthHint = int64_t{1} << 40}},
-      {kUrl, u"", 1, "", 3, u"<html>body</html>", u"caf\u00E9",
-       {.contentType = std::string("caf\xE9\0tail", 9)}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    FakeFacility fake;
-    fake.response = c.response;
-    std::u16string type = kCaller;
-    EXPECT_EQ(FetchPage(fake, c.url, type, c.post, c.response.bufferSize, c.mode), c.text);
-    EXPECT_EQ(type, c.type);
-    EXPECT_EQ(fake.log.substr(std::min(fake.log.find("Close("), fake.log.size())), kCloses.substr(9 * (3 - c.closes)));
-    if (c.calls.empty()) continue;
-    EXPECT_EQ(fake.log, "Split(" + ToCodePage(c.url) + ")\nOpenRoot(" + ToCodePage(quillmere::site::UserAgent) + ")\n" +
-                            c.calls + "QueryContentType(3,255)\n" + kReads + kCloses);
-  }
-}
 
 // scheme|scheme number|host|port|user|password|path|extra
 std::string Parts(const std::string& url) {
@@ -260,9 +120,10 @@ TEST(Loopback, RequestsGoOutAndResponsesComeBackAsTheFetchAsks) {
         Reply("200 OK\r\nContent-Type: text/final", "final")},
        "/a", u"", u"final", u"text/final", {"GET /c HTTP/1.1\r\n"}},
       {{Reply("303 See Other\r\nLocation: /b", ""), Reply("200 OK", "final")}, "/a", u"a=1", u"final", u""},
-      // A connection dropped mid-body leaves the text read before it.
-      {{"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100000\r\n\r\n" + std::string(10000, 'x')}, "/",
-       u"", std::u16string(10000, u'x'), u"text/plain"},
+      // A connection dropped mid-body leaves the text read before it; the
+      // length announced, a lie, reserves no more than a bounded amount.
+      {{"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1099511627776\r\n\r\n" + std::string(10000, 'x')},
+       "/", u"", std::u16string(10000, u'x'), u"text/plain"},
       // A redirect to ftp is not followed: the server sees nobody come back.
       {{Reply("302 Found\r\nLocation: ftp://127.0.0.1:PORT/f", "")}, "/", u"", u"", kCaller},
       // The request with data to an https URL begins with a TLS handshake
@@ -316,9 +177,9 @@ TEST(Loopback, ProxyComesFromLowerCaseHttpProxyElseFromTheDesktop) {
   const std::string proxy = server.Url(""), wrong = nobody.Url("");
   unsetenv("no_proxy");
   const std::tuple<std::string, std::u16string, int32_t, std::string> cases[] = {
-      {"http_proxy", u"", 1, "GET http://h.invalid/a?q=x "}, {"HTTP_PROXY", u"", 1, "GET http://h.invalid/a?q=x "},
-      {"http_proxy", u"q=1", 1, "POST http://h.invalid/a "},
-      {"HTTP_PROXY", u"q=a b", 0, "GET http://h.invalid/a?q=a%20b "}};
+      {"http_proxy", u"", 1, "GET http://127.0.0.2:9/a?q=x "}, {"HTTP_PROXY", u"", 1, "GET http://127.0.0.2:9/a?q=x "},
+      {"http_proxy", u"q=1", 1, "POST http://127.0.0.2:9/a "},
+      {"HTTP_PROXY", u"q=a b", 0, "GET http://127.0.0.2:9/a?q=a%20b "}};
   for (const auto& [variable, post, mode, line] : cases) {
     const bool fromEnvironment = variable == "http_proxy";
     setenv(variable.c_str(), (fromEnvironment ? proxy : wrong).c_str(), 1);
@@ -326,7 +187,7 @@ TEST(Loopback, ProxyComesFromLowerCaseHttpProxyElseFromTheDesktop) {
     ModINET::CurlFacility facility({300ms, 2s, 5s}, lookup);
     std::u16string type;
     asked.clear();
-    EXPECT_EQ(FetchPage(facility, u"http://h.invalid/a?q=x", type, post, 1024, mode), u"<p>caf\u00E9</p>") << line;
+    EXPECT_EQ(FetchPage(facility, u"http://127.0.0.2:9/a?q=x", type, post, 1024, mode), u"<p>caf\u00E9</p>") << line;
     EXPECT_THAT(seen, ::testing::StartsWith(line + "HTTP/1.1\r\n"));
     EXPECT_EQ(asked.empty(), fromEnvironment) << line;
     unsetenv(variable.c_str());

@@ -8,42 +8,31 @@ set -u
 program=$1
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-mkdir -p -m 700 "$dir/home" "$dir/config" "$dir/data" "$dir/cache" "$dir/runtime"
+mkdir -p -m 700 "$dir/home" "$dir/runtime"
 failed=0
 fail() { echo "FAIL: $*" >&2; failed=1; }
 
-# Runs the program with the given arguments in a bare environment of its own;
-# its status goes to $status, its output to out and err.
-run() {
-  env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" \
-    XDG_DATA_HOME="$dir/data" XDG_CACHE_HOME="$dir/cache" XDG_RUNTIME_DIR="$dir/runtime" \
+# ARGS...: the program's status, its standard output and error in out and err,
+# and how many lines each has, checked against STATUS OUT-LINES ERR-LINES.
+expect() {
+  want=$1 out_lines=$2 err_lines=$3
+  shift 3
+  env -i PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" \
     timeout 20 "$program" "$@" > "$dir/out" 2> "$dir/err"
   status=$?
+  [ "$status" -eq "$want" ] && [ "$(wc -l < "$dir/err")" -eq "$err_lines" ] &&
+    { [ "$out_lines" = any ] || [ "$(wc -l < "$dir/out")" -eq "$out_lines" ]; } ||
+    fail "'$*' exited $status with output '$(head -c 300 "$dir/out")' and errors '$(cat "$dir/err")'"
 }
-lines() { wc -l < "$dir/$1"; }
 
-run --help
-[ "$status" -eq 0 ] || fail "--help exited $status"
-head -n 1 "$dir/out" | grep -q '^Usage:' || fail "--help did not begin with 'Usage:': $(head -n 3 "$dir/out")"
-grep -q -- '--version' "$dir/out" || fail "--help does not list --version"
-[ -s "$dir/err" ] && fail "--help wrote to stderr: $(cat "$dir/err")"
-
-run --version
-[ "$status" -eq 0 ] || fail "--version exited $status"
-[ "$(cat "$dir/out")" = "quillmere 4.5.0" ] && [ "$(lines out)" -eq 1 ] ||
-  fail "--version printed '$(cat "$dir/out")', not the one line 'quillmere 4.5.0'"
-[ -s "$dir/err" ] && fail "--version wrote to stderr: $(cat "$dir/err")"
-
-run --no-such-option
-[ "$status" -eq 1 ] || fail "an unknown option exited $status, not 1"
-[ "$(lines err)" -eq 1 ] && grep -q -- 'no-such-option' "$dir/err" ||
-  fail "an unknown option did not give one line naming it: $(cat "$dir/err")"
-[ -s "$dir/out" ] && fail "an unknown option wrote to stdout: $(cat "$dir/out")"
-
-run
-[ "$status" -eq 1 ] || fail "without a display it exited $status, not 1"
-[ "$(lines err)" -eq 1 ] && grep -qi 'display' "$dir/err" ||
-  fail "without a display it did not give one line that says so: $(cat "$dir/err")"
+expect 0 any 0 --help
+head -n 1 "$dir/out" | grep -q '^Usage:' && grep -q -- '--version' "$dir/out" || fail "--help gives no usage with --version"
+expect 0 1 0 --version
+[ "$(cat "$dir/out")" = "quillmere 4.5.0" ] || fail "--version printed '$(cat "$dir/out")'"
+expect 1 0 1 --no-such-option
+grep -q -- 'no-such-option' "$dir/err" || fail "an unknown option is not named: $(cat "$dir/err")"
+expect 1 0 1
+grep -qi 'display' "$dir/err" || fail "without a display it does not say so: $(cat "$dir/err")"
 
 [ "$failed" -eq 0 ] && echo "command line: all checks passed"
 exit "$failed"
