@@ -25,13 +25,12 @@ fault both. Before any fault is planted each selection in use must pass on the
 unchanged tree, so that a failure can be laid at the fault's door.
 """
 import argparse
+import io
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tarfile
-import io
 import time
 
 # (id, file, what the fault does, anchor, replacement, selection)
