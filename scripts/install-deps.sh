@@ -10,7 +10,7 @@ libglib2.0-dev libglib2.0-bin libgtk-4-dev libwebkitgtk-6.0-dev libadwaita-1-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev
 xvfb xauth imagemagick librsvg2-bin xdg-utils dbus-x11 at-spi2-core
-xdotool procps libxtst-dev libxfixes-dev libxcursor-dev python3-pyatspi
+xdotool procps libxtst-dev libxfixes-dev libxcursor-dev python3-pyatspi python3-gi
 debhelper dpkg-dev fakeroot lintian appstream desktop-file-utils groff-base
 "
 

@@ -54,18 +54,21 @@ std::string Click(WebKitWebView* view, const std::string& element, int button) {
   std::istringstream in(where.value_or(""));
   double x = 0, y = 0;
   std::string href;
-  if (!(in >> x >> y >> href)) return "";
-  GtkNative* native = gtk_widget_get_native(GTK_WIDGET(view));
-  graphene_point_t origin = GRAPHENE_POINT_INIT(0, 0), at;
-  if (!gtk_widget_compute_point(GTK_WIDGET(view), GTK_WIDGET(native), &origin, &at)) return "";
+  return in >> x >> y >> href && PointAt(GTK_WIDGET(view), button, x, y) ? href : "";
+}
+
+bool PointAt(GtkWidget* widget, int button, double x, double y) {
+  GtkNative* native = gtk_widget_get_native(widget);
+  graphene_point_t at, point = GRAPHENE_POINT_INIT(static_cast<float>(x < 0 ? gtk_widget_get_width(widget) / 2.0 : x),
+                                                   static_cast<float>(y < 0 ? gtk_widget_get_height(widget) / 2.0 : y));
+  if (!native || !gtk_widget_compute_point(widget, GTK_WIDGET(native), &point, &at)) return false;
   double sx = 0, sy = 0;
   gtk_native_get_surface_transform(native, &sx, &sy);
-  const unsigned long xid = gdk_x11_surface_get_xid(gtk_native_get_surface(native));
-  const std::string command = "xdotool windowraise " + std::to_string(xid) + " sleep 0.05 mousemove --window " +
-                              std::to_string(xid) + " " + std::to_string(static_cast<int>(sx + at.x + x)) + " " +
-                              std::to_string(static_cast<int>(sy + at.y + y)) + " click " + std::to_string(button);
-  if (std::system(command.c_str()) != 0) return "";
-  return href;
+  const std::string xid = std::to_string(gdk_x11_surface_get_xid(gtk_native_get_surface(native)));
+  const std::string command = "xdotool windowraise " + xid + " sleep 0.05 mousemove --window " + xid + " " +
+                              std::to_string(static_cast<int>(sx + at.x)) + " " + std::to_string(static_cast<int>(sy + at.y)) +
+                              (button ? " click " + std::to_string(button) : "");
+  return std::system(command.c_str()) == 0;
 }
 
 }  // namespace quillmere::e2e

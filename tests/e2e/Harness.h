@@ -31,6 +31,11 @@ bool WaitForPage(WebKitWebView* view, const std::string& script,
 // `button` 3 is the right button.
 std::string Click(WebKitWebView* view, const std::string& element, int button = 1);
 
+// Moves the real pointer to `x`, `y` of `widget`, its middle when they are
+// negative, after raising its window, and clicks `button` there unless it is
+// 0. False when the widget is not on the screen.
+bool PointAt(GtkWidget* widget, int button = 0, double x = -1, double y = -1);
+
 // Hands what the program gives the desktop on through GIO, on the private
 // desktop to its recording application, and keeps the notices as
 // "title: body".
