@@ -132,12 +132,6 @@ class Forms : public ::testing::Test, public ResultsWindowFactory {
   std::unique_ptr<MainForm> main;
 };
 
-TEST_F(Forms, StartPageBesideTheProgramIsTheFirstNavigationAndGoesAhead) {
-  EXPECT_EQ(wb->location, kStartPage);
-  EXPECT_TRUE(wb->UserNavigates(u"http://elsewhere.test/"));
-  EXPECT_EQ(urls, std::vector<std::u16string>{u"http://elsewhere.test/"});
-}
-
 TEST_F(Forms, OnlyScriptAddressesInAnyLetterCaseAreLetThrough) {
   for (const char16_t* url : {u"javascript:void(0)", u"JavaScript:go()", u"JAVASCRIPT:"})
     EXPECT_FALSE(wb->UserNavigates(url)) << ToUtf8(url);

@@ -2,9 +2,18 @@
 // GLib main loop.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <optional>
+
+#include "SiteServer.h"
 #include "gtk/Program.h"
+#include "gtk/SiteSetting.h"
+#include "net/Site.h"
 
 namespace quillmere::e2e {
 
@@ -46,6 +55,83 @@ struct RecordingLauncher final : gtk::DesktopLauncher {
   void OpenFolder(const std::string& folder) override { gio.OpenFolder(folder); }
   gtk::GioLauncher gio{nullptr};
   std::vector<std::string> notices;
+};
+
+// The real program, started for each test on the private desktop against the
+// stand-in site, with the recorder as its desktop. Its settings come from the
+// test's own key file; the fetches of its window logic are recorded.
+class ProgramTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { gtk_init(); }
+  void SetUp() override { Start(); }
+  void TearDown() override {
+    program_.reset();
+    setting_.reset();
+    std::filesystem::remove(std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "glib-2.0/settings/keyfile");
+    site::UseSite(site::DefaultSite());
+  }
+
+  // Starts the program, with `site` given for this run, under `app`; returns
+  // once the start page and the spare results window are ready.
+  void Start(const std::optional<std::string>& site = std::nullopt, GtkApplication* app = nullptr) {
+    ASSERT_NE(std::getenv("QUILLMERE_PRIVATE_DESKTOP"), nullptr) << "to be run by private_desktop.sh";
+    static const endurance::SiteServer standIn;
+    ASSERT_TRUE(standIn.ok()) << "the site's port is taken";
+    // Downloads are cleared, and files handed to the desktop's applications.
+    std::filesystem::remove_all(std::getenv("XDG_DOWNLOAD_DIR"));
+    std::filesystem::remove(std::filesystem::path(std::getenv("HOME")) / "handed");
+    program_.reset();
+    setting_ = std::make_unique<gtk::SiteSetting>(QUILLMERE_PROGRAM_FOLDER,
+                                                  site ? site::ParseSiteAddress(*site).address : std::nullopt);
+    app::PageFetcher fetch = [this, real = gtk::MakeBackgroundFetcher()](auto&&... a) {
+      GdkCursor* cursor = program_->Main() ? gtk_widget_get_cursor(GTK_WIDGET(MainWindow())) : nullptr;
+      cursors_.push_back(cursor ? gdk_cursor_get_name(cursor) : "none");
+      const auto start = std::chrono::steady_clock::now();
+      std::u16string page = real(a...);
+      fetches_.push_back({std::chrono::steady_clock::now() - start, !page.empty()});
+      return page;
+    };
+    program_ = std::make_unique<gtk::Program>(app, fetch, QUILLMERE_PROGRAM_FOLDER, desktop_);
+    program_->SetLastWindowClosedHandler([this] { lastClosed_ = true; });
+    setting_->SetChangedHandler([this] { program_->SiteChanged(); });
+    program_->Start();
+    ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
+    ASSERT_TRUE(SpinUntil([this] { return program_->Spare() != nullptr; }));
+  }
+
+  WebKitWebView* MainView() { return gtk::Program::ViewOf(program_->Main()->WB()); }
+  GtkWindow* MainWindow() { return gtk::Program::WindowOf(program_->Main()->Form()); }
+  WebKitWebView* View(size_t i) { return gtk::Program::ViewOf(program_->ResultsWindows().at(i)->WB2()); }
+  GtkWindow* Window(size_t i) { return gtk::Program::WindowOf(program_->ResultsWindows().at(i)->Form()); }
+  // The text of results window i once the program's page is written into it.
+  std::string Text(size_t i) {
+    const bool written = WaitForPage(View(i), "document.title === 'Quillmere.'");
+    return written ? Eval(View(i), "document.body.innerText").value_or("(threw)") : "(not written)";
+  }
+  // Waits for results window i to open and answers its caption.
+  std::string Caption(size_t i) {
+    if (!SpinUntil([&] { return program_->ResultsWindows().size() > i; })) return "(no window)";
+    const char* title = gtk_window_get_title(Window(i));
+    return title ? title : "";
+  }
+  // Sends the main window's view to `address` with `query` in the field, as
+  // the start page's own script could; answers the caption of window i.
+  std::string Search(const std::string& query, const std::string& address, size_t i) {
+    Eval(MainView(), "document.querySelector('input[name=query]').value = '" + query + "'; location.href = '" +
+                         address + "'; 'ok'");
+    return Caption(i);
+  }
+
+  struct Fetch {
+    std::chrono::steady_clock::duration took;
+    bool gotPage;
+  };
+  RecordingLauncher desktop_;
+  std::unique_ptr<gtk::SiteSetting> setting_;
+  std::unique_ptr<gtk::Program> program_;
+  std::vector<std::string> cursors_;  // the main window's pointer as each fetch began
+  std::vector<Fetch> fetches_;
+  bool lastClosed_ = false;
 };
 
 }  // namespace quillmere::e2e

@@ -7,19 +7,14 @@
 #include <gmock/gmock.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
-#include <thread>
 #include <set>
+#include <thread>
 
 #include "Harness.h"
 #include "LoopbackServer.h"
 #include "ProcessMemory.h"
-#include "SiteServer.h"
-#include "net/Site.h"
 #include "text/CodePage.h"
 // After the server's header, whose names X's macros would take.
 #include <X11/Xlib.h>
@@ -170,76 +165,18 @@ std::string XPointer() {
 // The address of a server on loopback at `port`.
 std::string Local(int port) { return "http://127.0.0.1:" + std::to_string(port); }
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public e2e::ProgramTest {
  protected:
-  static void SetUpTestSuite() { gtk_init(); }
-
-  void SetUp() override {
-    // Downloads are cleared, and files handed to the desktop's applications.
-    ASSERT_NE(std::getenv("QUILLMERE_PRIVATE_DESKTOP"), nullptr) << "to be run by private_desktop.sh";
-    static const Served site;
-    ASSERT_TRUE(site.ok()) << "the site's port is taken";
-    fs::remove_all(Downloads());
-    fs::remove(Handed());
-    app::PageFetcher fetch = [this, real = gtk::MakeBackgroundFetcher()](auto&&... a) {
-      // The pointer that the user sees while the fetch waits.
-      GdkCursor* cursor = program_->Main() ? gtk_widget_get_cursor(GTK_WIDGET(MainWindow())) : nullptr;
-      cursors_.push_back(cursor ? gdk_cursor_get_name(cursor) : "none");
-      const auto start = Clock::now();
-      std::u16string page = real(a...);
-      fetches_.push_back({Clock::now() - start, !page.empty()});
-      return page;
-    };
-    program_ = std::make_unique<gtk::Program>(nullptr, fetch, QUILLMERE_PROGRAM_FOLDER, desktop_);
-    program_->SetLastWindowClosedHandler([this] { lastClosed_ = true; });
-    program_->Start();
-    ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
-    // From a steady state: the spare results window made after the start page.
-    ASSERT_TRUE(SpinUntil([this] { return program_->Spare() != nullptr; }));
-  }
-
-  WebKitWebView* MainView() { return gtk::Program::ViewOf(program_->Main()->WB()); }
-  GtkWindow* MainWindow() { return gtk::Program::WindowOf(program_->Main()->Form()); }
-  WebKitWebView* View(size_t i) { return gtk::Program::ViewOf(program_->ResultsWindows().at(i)->WB2()); }
-  GtkWindow* Window(size_t i) { return gtk::Program::WindowOf(program_->ResultsWindows().at(i)->Form()); }
-  // The text of results window i once the program's page is written into it.
-  std::string Text(size_t i) {
-    const bool written = WaitForPage(View(i), "document.title === 'Quillmere.'");
-    return written ? Eval(View(i), "document.body.innerText").value_or("(threw)") : "(not written)";
-  }
   gtk::WindowAdapter::NoticeParts Parts(size_t i) {
     return static_cast<gtk::WindowAdapter&>(program_->ResultsWindows().at(i)->Form()).NoticeWidgets();
   }
   // What the notice of results window i says; "" while it says nothing.
   std::string Notice(size_t i) { return gtk_widget_get_visible(Parts(i).box) ? gtk_label_get_text(GTK_LABEL(Parts(i).label)) : ""; }
-  // Waits for results window i to open and answers its caption.
-  std::string Caption(size_t i) {
-    if (!SpinUntil([&] { return program_->ResultsWindows().size() > i; })) return "(no window)";
-    const char* title = gtk_window_get_title(Window(i));
-    return title ? title : "";
-  }
-  // Sends the main window's view to `address` with `query` in the field, as
-  // the start page's own script could; answers the caption of window i.
-  std::string Search(const std::string& query, const std::string& address, size_t i) {
-    Eval(MainView(), "document.querySelector('input[name=query]').value = '" + query + "'; location.href = '" +
-                         address + "'; 'ok'");
-    return Caption(i);
-  }
   // The width and height of results window i's view, once it has them.
   bool ViewSized(size_t i, int width, int height) {
     GtkWidget* view = GTK_WIDGET(View(i));
     return SpinUntil([&] { return gtk_widget_get_width(view) == width && gtk_widget_get_height(view) == height; });
   }
-
-  struct Fetch {
-    Clock::duration took;
-    bool gotPage;
-  };
-  RecordingLauncher desktop_;
-  std::unique_ptr<gtk::Program> program_;
-  std::vector<std::string> cursors_;
-  std::vector<Fetch> fetches_;
-  bool lastClosed_ = false;
 };
 
 TEST_F(ProgramTest, TypedSearchFeedsItsWindowItsLinksAndItsClosing) {
@@ -429,21 +366,13 @@ TEST_F(ProgramTest, WindowsLiveThroughASlowFetchAndTakeNoInputMeanwhile) {
   EXPECT_EQ(Eval(MainView(), "document.querySelector('input[name=query]').value"), "caf\xc3\xa9");
 }
 
-// The results web process's memory in MiB and its processor time in clock
-// ticks: the largest of the program's web processes, which is the results'
-// one whenever a page runs away.
-std::pair<long, long> ResultsProcess() {
-  long mib = 0, ticks = 0;
-  for (const auto& p : endurance::MeasureTree(getpid()).processes) {
-    if (!p.name.starts_with("WebKitWeb") || p.pssKib / 1024 < mib) continue;
-    mib = p.pssKib / 1024;
-    std::string stat = Slurp("/proc/" + std::to_string(p.pid) + "/stat");
-    long user = 0, system = 0;
-    if (const size_t close = stat.rfind(')'); close != std::string::npos)
-      std::sscanf(stat.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user, &system);
-    ticks = user + system;
-  }
-  return {mib, ticks};
+// The largest of the program's web processes: the results' one whenever a
+// page runs away.
+endurance::ProcessMemory ResultsProcess() {
+  endurance::ProcessMemory largest;
+  for (const auto& p : endurance::MeasureTree(getpid()).processes)
+    if (p.name.starts_with("WebKitWeb") && p.pssKib >= largest.pssKib) largest = p;
+  return largest;
 }
 
 TEST_F(ProgramTest, RunawayPagesAreStoppedAndEveryWindowComesBackWithoutThem) {
@@ -471,7 +400,7 @@ TEST_F(ProgramTest, RunawayPagesAreStoppedAndEveryWindowComesBackWithoutThem) {
   ASSERT_THAT(search("hog", 1), HasSubstr("hog row"));
   long peak = 0;
   for (const auto until = Clock::now() + 60s; !ended && Clock::now() < until && peak < 4096; SpinFor(500ms))
-    peak = std::max(peak, ResultsProcess().first);
+    peak = std::max(peak, ResultsProcess().pssKib / 1024);
   ASSERT_EQ(ended, 1) << "the page ran away to " << peak << " MiB";
   EXPECT_LT(peak, 2048);
   const auto hogStopped = Clock::now();
@@ -493,11 +422,11 @@ TEST_F(ProgramTest, RunawayPagesAreStoppedAndEveryWindowComesBackWithoutThem) {
   // Neither culprit runs again: 20 s after the first was stopped, the results
   // process is neither busy nor growing.
   SpinFor(std::chrono::duration_cast<std::chrono::milliseconds>(hogStopped + 20s - Clock::now()));
-  const auto [mib, ticks] = ResultsProcess();
+  const auto before = ResultsProcess();
   SpinFor(2s);
-  const auto [laterMib, laterTicks] = ResultsProcess();
-  EXPECT_LT(laterTicks - ticks, sysconf(_SC_CLK_TCK)) << "busy for more than half of 2 s";
-  EXPECT_LT(laterMib, std::max(mib, 300L) + 100);
+  const auto after = ResultsProcess();
+  EXPECT_LT(after.cpuTicks - before.cpuTicks, sysconf(_SC_CLK_TCK)) << "busy for more than half of 2 s";
+  EXPECT_LT(after.pssKib / 1024, std::max(before.pssKib / 1024, 300L) + 100);
   EXPECT_EQ(ended, 2);
 }
 
@@ -763,9 +692,7 @@ TEST_F(ProgramTest, SearchesTakeTheSpareAsItIsAndMakeDoWithoutOneWhenItIsNotRead
 TEST_F(ProgramTest, TheSpareIsNoWindowOfTheApplicationAndGoesWithItsLastWindow) {
   auto app = gtk::GRefPtr<GtkApplication>::Adopt(gtk_application_new("org.quillmere.Test", G_APPLICATION_NON_UNIQUE));
   ASSERT_TRUE(g_application_register(G_APPLICATION(app.get()), nullptr, nullptr));
-  program_ = std::make_unique<gtk::Program>(app.get(), gtk::MakeBackgroundFetcher(), QUILLMERE_PROGRAM_FOLDER, desktop_);
-  program_->Start();
-  ASSERT_TRUE(SpinUntil([&] { return program_->Spare() != nullptr; }));
+  ASSERT_NO_FATAL_FAILURE(Start(std::nullopt, app.get()));
   EXPECT_EQ(g_list_length(gtk_application_get_windows(app.get())), 1u);
   gtk_window_close(MainWindow());
   EXPECT_TRUE(SpinUntil([&] { return program_->Spare() == nullptr; }));

@@ -4,13 +4,7 @@
 // site answer on ports of their own.
 #include <gmock/gmock.h>
 
-#include <cstdlib>
-#include <filesystem>
-
 #include "Harness.h"
-#include "SiteServer.h"
-#include "gtk/SiteSetting.h"
-#include "net/Site.h"
 #include "text/CodePage.h"
 
 namespace quillmere::e2e {
@@ -32,27 +26,8 @@ void StoreInKeyFile(const std::string& address) {
 
 std::string Host(int port) { return "127.0.0.1:" + std::to_string(port); }
 
-class SiteTest : public ::testing::Test {
+class SiteTest : public ProgramTest {
  protected:
-  static void SetUpTestSuite() { gtk_init(); }
-
-  void Start(std::optional<std::string> forThisRun) {
-    std::optional<site::SiteAddress> address;
-    if (forThisRun) address = site::ParseSiteAddress(*forThisRun).address;
-    setting_ = std::make_unique<gtk::SiteSetting>(QUILLMERE_PROGRAM_FOLDER, address);
-    program_ = std::make_unique<gtk::Program>(nullptr, gtk::MakeBackgroundFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher_);
-    setting_->SetChangedHandler([this] { program_->SiteChanged(); });
-    program_->Start();
-    ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
-  }
-  void TearDown() override {
-    program_.reset();
-    setting_.reset();
-    fs::remove(KeyFile());
-    site::UseSite(site::DefaultSite());
-  }
-  WebKitWebView* MainView() { return gtk::Program::ViewOf(program_->Main()->WB()); }
-
   // Types a search into the start page with real keys, and checks that the
   // results window it opens links its downloads at `port`. Windows open at
   // 0,0 on a bare X server, so the earlier results go first.
@@ -70,9 +45,6 @@ class SiteTest : public ::testing::Test {
                 StartsWith("http://" + Host(port) + "/download.asp?"));
   }
 
-  RecordingLauncher launcher_;
-  std::unique_ptr<gtk::SiteSetting> setting_;
-  std::unique_ptr<gtk::Program> program_;
 };
 
 TEST_F(SiteTest, TheSiteForOneRunIsUsedAndNotStored) {
@@ -96,7 +68,7 @@ TEST_F(SiteTest, TheKeyFileIsFollowedAndAMovedSiteIsTakenOnlyOnTheUsersWord) {
   });
   ASSERT_TRUE(second.ok() && moved.ok() && old.ok());
   StoreInKeyFile(Host(second.port()));
-  Start(std::nullopt);
+  Start();
   ASSERT_NO_FATAL_FAILURE(SearchAt(second.port()));
   StoreInKeyFile("http://" + Host(old.port()) + "/");
   ASSERT_TRUE(SpinUntil([&] { return text::ToUtf8(site::SiteHost()) == Host(old.port()); }));

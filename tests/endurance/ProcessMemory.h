@@ -14,6 +14,7 @@ struct ProcessMemory {
   pid_t pid = 0;
   std::string name;  // the kernel's short name, at most 15 characters
   long pssKib = 0;   // proportional set size: shared pages split between sharers
+  long cpuTicks = 0; // processor time, user and system, in clock ticks
 };
 
 struct TreeMemory {

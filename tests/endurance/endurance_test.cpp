@@ -8,7 +8,6 @@
 
 #include "Harness.h"
 #include "ProcessMemory.h"
-#include "SiteServer.h"
 #include "results/PageTexts.h"
 #include "text/CodePage.h"
 
@@ -41,21 +40,17 @@ void CloseResultsWindowsDownTo(Program& program, size_t keep) {
   }
 }
 
-TEST(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck) {
-  gtk_init();
-  SiteServer site;
-  ASSERT_TRUE(site.ok()) << "the site's port is taken";
-  e2e::RecordingLauncher launcher;
-  Program program(nullptr, gtk::MakeBackgroundFetcher(), QUILLMERE_PROGRAM_FOLDER, launcher);
-  program.Start();
+using Endurance = e2e::ProgramTest;
+
+TEST_F(Endurance, TwoHundredSearchesAndLinkFollowsLeakNothingAndLeaveNoWindowStuck) {
+  Program& program = *program_;
   int terminations = 0;
   const auto watch = [&](WebKitWebView* view) {
     g_signal_connect_swapped(view, "web-process-terminated", G_CALLBACK(+[](int* n) { ++*n; }), &terminations);
     return view;
   };
-  WebKitWebView* main = watch(Program::ViewOf(program.Main()->WB()));
+  WebKitWebView* main = watch(MainView());
   const auto newest = [&] { return Program::ViewOf(program.ResultsWindows().back()->WB2()); };
-  ASSERT_TRUE(e2e::WaitForPage(main, "document.querySelector('input[name=query]')"));
 
   TreeMemory baseline, last;
   for (int op = 0; op < kOperations; ++op) {
