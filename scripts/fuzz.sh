@@ -8,8 +8,7 @@
 #   FUZZ_SECONDS=60 scripts/fuzz.sh replace_all    # one target
 #
 # Each target keeps its growing corpus in build-fuzz/corpus/<target> between
-# runs; the committed seeds (fuzz/corpus) and the stand-in site's pages are
-# only read. A crashing input lands in build-fuzz/artifacts/.
+# runs; the committed seeds (fuzz/corpus) are only read. A crashing input lands in build-fuzz/artifacts/.
 set -eu
 SRC_DIR=$(cd "$(dirname "$0")/.." && pwd)
 FUZZ_DIR=${FUZZ_BUILD_DIR:-$SRC_DIR/build-fuzz}
@@ -27,15 +26,12 @@ cmake -S "$SRC_DIR" -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$FUZZ_DIR" -j "$JOBS" --target quillmere_fuzzers
 
 # --- Seeds ---------------------------------------------------------------
-# Site pages: the committed hand-written ones, and every kind of page that
-# the stand-in site serves, made by its own page builder.
+# Site pages: the committed ones, hand-written and as the stand-in site
+# serves them (site-*.html).
 SEEDS=$FUZZ_DIR/seeds
 rm -rf "$SEEDS"
 mkdir -p "$SEEDS/pages" "$SEEDS/replace" "$SEEDS/utf16" "$SEEDS/urls"
 cp "$SRC_DIR"/fuzz/corpus/pages/* "$SEEDS/pages/"
-if [ -x "$FUZZ_DIR/fuzz/quillmere-fuzz-seeds" ]; then
-  "$FUZZ_DIR/fuzz/quillmere-fuzz-seeds" "$SRC_DIR/demo-site/catalogue.tsv" "$SEEDS/pages"
-fi
 
 # ReplaceAll reads "find\;replacement\;text": each page once with every
 # rewrite that the results builder makes on it.
