@@ -72,11 +72,14 @@ std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, con
 // Frees the memory of `text`, which clearing alone keeps.
 void ReleaseText(std::u16string& text);
 
-// Writes the three texts of a built page into `view` as one new document.
-// The page's own texts are released before the view is closed: closing hands
-// the written bytes to the engine, which copies them on the way to its web
-// process, and a big page would otherwise be held three times at once.
-void WritePage(BrowserView& view, results::BuiltPage&& page);
+// Builds the results page of `source` and writes it into `view`, when there
+// is one, as one new document; returns the built page's working values. The
+// page goes to the view in pieces as it is built, and `source` is released
+// before the view is closed: closing hands the written bytes to the engine,
+// which copies them on the way to its web process, and a big page must not be
+// held in any other form meanwhile.
+results::BuiltPage WritePage(BrowserView* view, std::u16string&& source, std::u16string_view siteBaseUrl,
+                             results::Variant variant);
 
 
 }  // namespace quillmere::app
