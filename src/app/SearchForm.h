@@ -50,10 +50,9 @@ class SearchForm {
   int32_t markStart_ = 0;
   int32_t markEnd_ = 0;
   int32_t markLength_ = 0;
-  // The fetched page is released once the results page is built, and the
-  // pieces cut from it (the results rows and the navigation row) once they
-  // are written: the view keeps the page, and a page of many megabytes must
-  // not be held again by the window logic.
+  // The fetched page is released once its results page is written into the
+  // view: the view keeps the page, and a page of many megabytes must not be
+  // held again by the window logic.
   std::weak_ptr<SearchForm> resultsWindow_;
   std::u16string pageSource_;
   std::u16string contentType_;
