@@ -33,6 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const BuiltPage page = BuildResultsPage(source, kBase, kVariant);
   const auto writes = page.Writes();
   FUZZ_CHECK(writes[0] == kPageTemplate, "the page does not begin with the page template");
+  std::u16string streamed;
+  WriteResultsPage(source, kBase, kVariant, [&](std::u16string_view piece) { streamed += piece; });
+  FUZZ_CHECK(streamed == std::u16string(writes[0]) + std::u16string(writes[1]) + std::u16string(writes[2]),
+             "the page written in pieces differs from the built page");
   const size_t from = source.find(kResultsMarker);
   FUZZ_CHECK(page.matched == (from != std::u16string::npos), "matched disagrees with the results marker");
   if (!page.matched) {

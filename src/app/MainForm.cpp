@@ -61,13 +61,12 @@ void MainForm::WB_BeforeNavigate2(const std::u16string& url, bool& cancel) {
 }
 
 void MainForm::ShowResults() {
-  results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl(), results::Variant::MainWindow);
-  ReleaseText(pageSource_);
-  std::shared_ptr<SearchForm> target = resultsWindow_.lock();
+  const std::shared_ptr<SearchForm> target = resultsWindow_.lock();
+  const results::BuiltPage page = WritePage(target ? &target->WB2() : nullptr, std::move(pageSource_),
+                                            site::SiteBaseUrl(), results::Variant::MainWindow);
   markStart_ = page.markStart;
   markEnd_ = page.markEnd;
   markLength_ = page.markLength;
-  if (target) WritePage(target->WB2(), std::move(page));
   if (target) target->Form().Show();
   window_->SetMousePointer(kPointerDefault);
 }

@@ -24,12 +24,15 @@ std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, con
   return window;
 }
 
-void WritePage(BrowserView& view, results::BuiltPage&& page) {
-  view.Open();
-  for (std::u16string_view text : page.Writes()) view.Write(text);
-  ReleaseText(page.resultsRows);
-  ReleaseText(page.pagesRow);
-  view.Close();
+results::BuiltPage WritePage(BrowserView* view, std::u16string&& source, std::u16string_view siteBaseUrl,
+                             results::Variant variant) {
+  if (view) view->Open();
+  results::BuiltPage page = results::WriteResultsPage(source, siteBaseUrl, variant, [view](std::u16string_view piece) {
+    if (view) view->Write(piece);
+  });
+  ReleaseText(source);
+  if (view) view->Close();
+  return page;
 }
 
 SearchForm::SearchForm(WindowParts parts, ResultsWindowFactory& factory, PageFetcher fetcher)
@@ -88,20 +91,19 @@ bool SearchForm::Reload(const PageFetcher& fetcher) {
   // The fields belong to the links followed from this window; reloading its
   // own page leaves them alone.
   std::u16string contentType;
-  const std::u16string source = fetcher(sourceUrl_, contentType, u"", 1024, 1);
+  std::u16string source = fetcher(sourceUrl_, contentType, u"", 1024, 1);
   if (source.empty()) return false;
-  results::BuiltPage page = results::BuildResultsPage(source, sourceBase_, sourceVariant_);
-  WritePage(*view_, std::move(page));
+  WritePage(view_.get(), std::move(source), sourceBase_, sourceVariant_);
   return true;
 }
 
 void SearchForm::ShowResults() {
-  results::BuiltPage page = results::BuildResultsPage(pageSource_, site::SiteBaseUrl(), results::Variant::ResultsWindow);
-  ReleaseText(pageSource_);
+  const std::shared_ptr<SearchForm> target = resultsWindow_.lock();
+  const results::BuiltPage page = WritePage(target ? &target->WB2() : nullptr, std::move(pageSource_),
+                                            site::SiteBaseUrl(), results::Variant::ResultsWindow);
   markStart_ = page.markStart;
   markEnd_ = page.markEnd;
   markLength_ = page.markLength;
-  if (std::shared_ptr<SearchForm> target = resultsWindow_.lock()) WritePage(target->WB2(), std::move(page));
 }
 
 void ReleaseText(std::u16string& text) { std::u16string().swap(text); }

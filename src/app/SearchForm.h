@@ -50,10 +50,9 @@ class SearchForm {
   int32_t markStart_ = 0;
   int32_t markEnd_ = 0;
   int32_t markLength_ = 0;
-  // The fetched page is released once the results page is built, and the
-  // pieces cut from it (the results rows and the navigation row) once they
-  // are written: the view keeps the page, and a page of many megabytes must
-  // not be held again by the window logic.
+  // The fetched page is released once its results page is written into the
+  // view: the view keeps the page, and a page of many megabytes must not be
+  // held again by the window logic.
   std::weak_ptr<SearchForm> resultsWindow_;
   std::u16string pageSource_;
   std::u16string contentType_;
@@ -72,11 +71,14 @@ std::shared_ptr<SearchForm> OpenResultsWindow(ResultsWindowFactory& factory, con
 // Frees the memory of `text`, which clearing alone keeps.
 void ReleaseText(std::u16string& text);
 
-// Writes the three texts of a built page into `view` as one new document.
-// The page's own texts are released before the view is closed: closing hands
-// the written bytes to the engine, which copies them on the way to its web
-// process, and a big page would otherwise be held three times at once.
-void WritePage(BrowserView& view, results::BuiltPage&& page);
+// Builds the results page of `source` and writes it into `view`, when there
+// is one, as one new document; returns the built page's working values. The
+// page goes to the view in pieces as it is built, and `source` is released
+// before the view is closed: closing hands the written bytes to the engine,
+// which copies them on the way to its web process, and a big page must not be
+// held in any other form meanwhile.
+results::BuiltPage WritePage(BrowserView* view, std::u16string&& source, std::u16string_view siteBaseUrl,
+                             results::Variant variant);
 
 
 }  // namespace quillmere::app

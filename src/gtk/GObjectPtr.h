@@ -91,6 +91,11 @@ struct GBytesDeleter {
 };
 using GBytesPtr = std::unique_ptr<GBytes, GBytesDeleter>;
 
+struct GByteArrayDeleter {
+  void operator()(GByteArray* a) const { g_byte_array_unref(a); }
+};
+using GByteArrayPtr = std::unique_ptr<GByteArray, GByteArrayDeleter>;
+
 struct GListFullDeleter {
   void operator()(GList* l) const { g_list_free_full(l, g_object_unref); }
 };

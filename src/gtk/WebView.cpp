@@ -125,18 +125,31 @@ void WebViewAdapter::ShowFileAgain() {
   LoadFile(shownFile_);
 }
 
-void WebViewAdapter::Open() { written_ = std::string(); }
+void WebViewAdapter::Open() {
+  written_.reset(g_byte_array_new());
+  pendingSurrogate_ = 0;
+}
 
-void WebViewAdapter::Write(std::u16string_view text) { text::AppendAsUtf8(written_, text); }
+void WebViewAdapter::Write(std::u16string_view text) {
+  // Converted a slice at a time, so that no piece is ever held twice.
+  constexpr size_t kSlice = 64 * 1024;
+  std::string utf8;
+  do {
+    utf8.clear();
+    text::AppendAsUtf8(utf8, text.substr(0, kSlice), pendingSurrogate_);
+    g_byte_array_append(written_.get(), reinterpret_cast<const guint8*>(utf8.data()), utf8.size());
+    text.remove_prefix(std::min(kSlice, text.size()));
+  } while (!text.empty());
+}
 
 void WebViewAdapter::Close() {
+  std::string last;
+  text::FinishUtf8(last, pendingSurrogate_);
+  g_byte_array_append(written_.get(), reinterpret_cast<const guint8*>(last.data()), last.size());
   blank_ = false;
   // The written bytes become the page itself, without a copy: the one copy
   // of it that the program keeps, to show it again should its process die.
-  auto* page = new std::string(std::move(written_));
-  written_ = std::string();
-  shownPage_.reset(g_bytes_new_with_free_func(page->data(), page->size(),
-                                              [](gpointer p) { delete static_cast<std::string*>(p); }, page));
+  shownPage_.reset(g_byte_array_free_to_bytes(written_.release()));
   LoadWritten();
 }
 

@@ -98,8 +98,11 @@ class WebViewAdapter final : public app::BrowserView {
   std::shared_ptr<bool> alive_;
 
   float top_ = 0, left_ = 0, width_ = 0, height_ = 0;
-  // The page being written, in UTF-8.
-  std::string written_;
+  // The page being written, in UTF-8, and the first half of a surrogate pair
+  // that the last write ended with. The array grows by reallocation, which
+  // for a page of megabytes remaps its memory instead of copying it.
+  GByteArrayPtr written_;
+  char16_t pendingSurrogate_ = 0;
   // The last page written, kept to show it again should its web process die.
   GBytesPtr shownPage_;
   // The file last loaded, the main window's start page.

@@ -17,7 +17,6 @@ using quillmere::text::FromCodePage;
 using quillmere::text::ToCodePage;
 
 constexpr uint32_t kContentTypeBufferSize = 255;
-constexpr int64_t kMaxReservedChars = int64_t{16} * 1024 * 1024;
 
 Service ServiceFor(Scheme scheme) {
   switch (scheme) {
@@ -123,11 +122,12 @@ std::u16string FetchPage(HttpFacility& facility, const std::u16string& url, std:
   contentType = QueryContentType(facility, request.get());
 
   std::u16string result;
-  // Growing a page of megabytes step by step costs more than converting it.
-  // The announced length is trusted only up to a bound, so that a lying
-  // header cannot make the fetch reserve a great deal of memory.
+  // A page of megabytes grown step by step would cost its size twice over,
+  // old and new buffer side by side, besides the copying. The announced
+  // length is trusted only up to the largest body a fetch takes: memory
+  // reserved and not written costs nothing more than its addresses.
   if (const int64_t announced = facility.BodyLengthHint(request.get()); announced > 0)
-    result.reserve(static_cast<size_t>(std::min<int64_t>(announced, kMaxReservedChars)));
+    result.reserve(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(announced), kMaxBodyBytes)));
   const uint32_t size = static_cast<uint32_t>(std::max<int32_t>(bufferSize, 1));
   std::vector<char> buffer(size);
   for (;;) {

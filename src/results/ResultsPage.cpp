@@ -48,11 +48,14 @@ std::array<std::u16string_view, 3> BuiltPage::Writes() const {
   return {kPageTemplate, resultsRows, pagesRow};
 }
 
-BuiltPage BuildResultsPage(std::u16string_view pageSource, std::u16string_view siteBaseUrl, Variant variant) {
-  BuiltPage page;
+namespace {
 
+// Finds the pieces of `pageSource` for `page`: whether it matched, the
+// working values and the navigation row. Returns the results table, still to
+// be rewritten.
+std::u16string_view CutPage(std::u16string_view pageSource, std::u16string_view siteBaseUrl, BuiltPage& page) {
   page.markStart = Find(1, pageSource, kResultsMarker);
-  if (page.markStart == 0) return page;
+  if (page.markStart == 0) return {};
   page.matched = true;
 
   const int32_t tableEnd = Find(page.markStart, pageSource, kResultsEnd);
@@ -60,8 +63,6 @@ BuiltPage BuildResultsPage(std::u16string_view pageSource, std::u16string_view s
   page.markLength = page.markEnd - page.markStart;
   const std::u16string_view rows =
       pageSource.substr(static_cast<size_t>(page.markStart - 1), static_cast<size_t>(page.markLength));
-
-  page.resultsRows = text::ReplaceInTurn(rows, LinkPasses(siteBaseUrl, variant).Passes());
 
   // The navigation row is looked for from the end of the results table on: a
   // "Pages (" that stands only before it, or a results table that runs to
@@ -83,6 +84,30 @@ BuiltPage BuildResultsPage(std::u16string_view pageSource, std::u16string_view s
     wrapped += kRowTail;
     page.pagesRow = std::move(wrapped);
   }
+  return rows;
+}
+
+}  // namespace
+
+BuiltPage BuildResultsPage(std::u16string_view pageSource, std::u16string_view siteBaseUrl, Variant variant) {
+  BuiltPage page;
+  const std::u16string_view rows = CutPage(pageSource, siteBaseUrl, page);
+  if (page.matched) page.resultsRows = text::ReplaceInTurn(rows, LinkPasses(siteBaseUrl, variant).Passes());
+  return page;
+}
+
+BuiltPage WriteResultsPage(std::u16string_view pageSource, std::u16string_view siteBaseUrl, Variant variant,
+                           const text::PieceSink& write) {
+  BuiltPage page;
+  const std::u16string_view rows = CutPage(pageSource, siteBaseUrl, page);
+  const auto writes = page.Writes();
+  write(writes[0]);
+  if (page.matched) {
+    text::ReplaceInTurn(rows, LinkPasses(siteBaseUrl, variant).Passes(), write);
+  } else {
+    write(writes[1]);
+  }
+  write(writes[2]);
   return page;
 }
 

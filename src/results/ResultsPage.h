@@ -54,4 +54,11 @@ class LinkPasses {
 // `siteBaseUrl` is the absolute prefix given to the site's relative links.
 BuiltPage BuildResultsPage(std::u16string_view pageSource, std::u16string_view siteBaseUrl, Variant variant);
 
+// The same page handed to `write` in pieces, in order, as it is built: the
+// results table is rewritten on its way out and never held whole, so that a
+// page of many megabytes costs no second copy of itself. Returns the page's
+// working values and its navigation row; its results rows stay empty.
+BuiltPage WriteResultsPage(std::u16string_view pageSource, std::u16string_view siteBaseUrl, Variant variant,
+                           const text::PieceSink& write);
+
 }  // namespace quillmere::results

@@ -97,11 +97,32 @@ std::string ToCodePage(std::u16string_view text) {
   return out;
 }
 
-void AppendAsUtf8(std::string& out, std::u16string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+namespace {
+
+bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+}  // namespace
+
+void AppendAsUtf8(std::string& out, std::u16string_view piece, char16_t& pending) {
+  size_t i = 0;
+  if (pending != 0 && !piece.empty()) {
+    if (IsLowSurrogate(piece[0])) {
+      AppendUtf8(out, 0x10000 + ((pending - 0xD800) << 10) + (piece[0] - 0xDC00));
+      i = 1;
+    } else {
+      AppendUtf8(out, 0xFFFD);
+    }
+    pending = 0;
+  }
+  for (; i < piece.size(); ++i) {
+    char32_t c = piece[i];
+    if (IsHighSurrogate(c) && i + 1 == piece.size()) {
+      pending = piece[i];
+      break;
+    }
+    if (IsHighSurrogate(c) && IsLowSurrogate(piece[i + 1])) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (piece[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
@@ -110,10 +131,17 @@ void AppendAsUtf8(std::string& out, std::u16string_view text) {
   }
 }
 
+void FinishUtf8(std::string& out, char16_t& pending) {
+  if (pending != 0) AppendUtf8(out, 0xFFFD);
+  pending = 0;
+}
+
 std::string ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
-  AppendAsUtf8(out, text);
+  char16_t pending = 0;
+  AppendAsUtf8(out, text, pending);
+  FinishUtf8(out, pending);
   return out;
 }
 

@@ -22,9 +22,12 @@ std::string ToCodePage(std::u16string_view text);
 
 // Text to UTF-8. An unpaired surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view text);
-// Appends the UTF-8 of `text` to `out`, so that a page written in pieces is
-// never held twice.
-void AppendAsUtf8(std::string& out, std::u16string_view text);
+// Appends the UTF-8 of one piece of a text to `out`, so that a page written
+// in pieces is never held twice. A high surrogate that ends the piece waits
+// in `pending` (0 for none) for the next piece, and FinishUtf8 ends the text:
+// a text converts the same in pieces as whole, wherever it is cut.
+void AppendAsUtf8(std::string& out, std::u16string_view piece, char16_t& pending);
+void FinishUtf8(std::string& out, char16_t& pending);
 
 // UTF-8 to text. Malformed sequences become U+FFFD, one per bad byte.
 std::u16string FromUtf8(std::string_view bytes);

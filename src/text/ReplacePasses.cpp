@@ -75,10 +75,13 @@ Key ChooseKey(std::u16string_view find) {
 // Makes every pass in one scan: the text is scanned for the key characters of
 // all find texts at once, and a find text is compared in full only where its
 // key stands. Find texts cannot overlap (CanReplaceInOneScan), so the matches,
-// written out by increasing start, give what the passes in turn give.
+// written out by increasing start, give what the passes in turn give. The
+// result goes to `sink` in pieces.
+template <typename Sink>
 class OneScan {
  public:
-  OneScan(std::u16string_view text, std::span<const Replacement> passes) : text_(text), passes_(passes) {
+  OneScan(std::u16string_view text, std::span<const Replacement> passes, Sink& sink)
+      : text_(text), passes_(passes), sink_(sink) {
     for (size_t k = 0; k < passes.size(); ++k) {
       keys_[k] = ChooseKey(passes[k].find);
       maxOffset_ = std::max(maxOffset_, keys_[k].offset);
@@ -89,14 +92,12 @@ class OneScan {
       }
       passesByKey_[slot][passCountByKey_[slot]++] = static_cast<uint8_t>(k);
     }
-    out_.reserve(text.size() + text.size() / 4);
   }
 
-  std::u16string Run() && {
+  void Run() && {
     scan::ForEachKey(text_, distinct_, &OneScan::OnKey, this);
     EmitBefore(std::numeric_limits<size_t>::max());
-    out_.append(text_.data() + copied_, text_.size() - copied_);
-    return std::move(out_);
+    Copy(text_.size());
   }
 
  private:
@@ -143,8 +144,8 @@ class OneScan {
     for (; head_ < pending_.size() && pending_[head_].start < limit; ++head_) {
       const Match& m = pending_[head_];
       const std::u16string_view replacement = passes_[m.pass].replacement;
-      out_.append(text_.data() + copied_, m.start - copied_);
-      if (!replacement.empty()) out_.append(replacement);
+      Copy(m.start);
+      if (!replacement.empty()) sink_(replacement);
       copied_ = m.start + passes_[m.pass].find.size();
     }
     // Everything waiting has been written: start the queue over.
@@ -154,8 +155,14 @@ class OneScan {
     }
   }
 
+  // Hands on the text from what has been written up to `end`.
+  void Copy(size_t end) {
+    if (end > copied_) sink_(text_.substr(copied_, end - copied_));
+  }
+
   std::u16string_view text_;
   std::span<const Replacement> passes_;
+  Sink& sink_;
   std::array<Key, kMaxPasses> keys_{};
   std::u16string distinct_;
   // For each distinct key, the passes keyed on it.
@@ -164,7 +171,6 @@ class OneScan {
   size_t maxOffset_ = 0;
   std::vector<Match> pending_;  // ordered by start; those before head_ are written
   size_t head_ = 0;
-  std::u16string out_;
   size_t copied_ = 0;  // text before this has been written out
 };
 
@@ -187,7 +193,22 @@ bool CanReplaceInOneScan(std::span<const Replacement> passes) {
 
 std::u16string ReplaceInTurn(std::u16string_view text, std::span<const Replacement> passes) {
   if (passes.empty()) return std::u16string(text);
-  return CanReplaceInOneScan(passes) ? OneScan(text, passes).Run() : InTurn(text, passes);
+  if (!CanReplaceInOneScan(passes)) return InTurn(text, passes);
+  std::u16string out;
+  out.reserve(text.size() + text.size() / 4);
+  auto append = [&out](std::u16string_view piece) { out += piece; };
+  OneScan(text, passes, append).Run();
+  return out;
+}
+
+void ReplaceInTurn(std::u16string_view text, std::span<const Replacement> passes, const PieceSink& sink) {
+  if (passes.empty()) {
+    if (!text.empty()) sink(text);
+  } else if (CanReplaceInOneScan(passes)) {
+    OneScan(text, passes, sink).Run();
+  } else {
+    sink(InTurn(text, passes));
+  }
 }
 
 }  // namespace quillmere::text

@@ -73,6 +73,9 @@ TEST(Rewrites, MakeTheSiteLinksAbsoluteInEachVariant) {
     const std::u16string source = u"<p>Torrent Name" + c[0] + u"</table>";
     EXPECT_EQ(Main(source).resultsRows, u"Torrent Name" + c[1]);
     EXPECT_EQ(BuildResultsPage(source, kBase, Variant::ResultsWindow).resultsRows, u"Torrent Name" + c[2]);
+    std::u16string streamed;
+    WriteResultsPage(source, kBase, Variant::ResultsWindow, [&](std::u16string_view piece) { streamed += piece; });
+    EXPECT_EQ(streamed, std::u16string(kPageTemplate) + u"Torrent Name" + c[2] + kEnd);
   }
 }
 

@@ -155,6 +155,15 @@ TEST(Utf8, RoundTripsAndReplacesMalformedInput) {
   EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
   EXPECT_EQ(FromUtf8("\xC0\x80"), u"\uFFFD\uFFFD");  // overlong NUL
   EXPECT_EQ(ToUtf8(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
+  // Cut anywhere into two pieces, a text converts as it does whole.
+  const std::u16string lone = u"\U0001F600\xD83Dx\xDC00\U0001F600\xD83D";
+  for (size_t cut = 0; cut <= lone.size(); ++cut) {
+    std::string out;
+    char16_t pending = 0;
+    for (std::u16string_view piece : {lone.substr(0, cut), lone.substr(cut)}) AppendAsUtf8(out, piece, pending);
+    FinishUtf8(out, pending);
+    EXPECT_EQ(out, "\xF0\x9F\x98\x80\xEF\xBF\xBDx\xEF\xBF\xBD\xF0\x9F\x98\x80\xEF\xBF\xBD") << cut;
+  }
   // A text that ends inside a sequence, with the rest of the sequence after
   // it, or (under AddressSanitizer) nothing readable after it.
   for (const std::string whole : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
