@@ -1,6 +1,9 @@
 #include "gtk/Window.h"
 
 #include <webkit/webkit.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/x11/gdkx.h>
+#endif
 
 #include <cmath>
 #include <optional>
@@ -31,6 +34,14 @@ box.quillmere-notice label { font-size: 9pt; }
 box.quillmere-notice button { min-height: 22px; padding: 0 8px; font-size: 9pt; }
 )CSS";
 
+bool DesktopDrawsFrames() {
+#ifdef GDK_WINDOWING_X11
+  return GDK_IS_X11_DISPLAY(gdk_display_get_default());
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
 void InitializeLook(const std::string& programFolder) {
@@ -56,29 +67,35 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
   if (app) gtk_window_set_application(window_.get(), app);
   gtk_window_set_icon_name(window_.get(), kIconName);
 
-  // Only a close button, as on a tool window.
-  GtkWidget* titlebar = gtk_header_bar_new();
-  gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(titlebar), ":close");
-  if (style.menu) {
-    GtkWidget* menu = gtk_menu_button_new();
-    gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menu), "open-menu-symbolic");
-    // The menu's popover is made when it is first opened, not on the way to
-    // the start page.
-    gtk_menu_button_set_create_popup_func(
-        GTK_MENU_BUTTON(menu),
-        [](GtkMenuButton* button, gpointer model) {
-          if (!gtk_menu_button_get_popover(button)) gtk_menu_button_set_menu_model(button, G_MENU_MODEL(model));
-        },
-        g_object_ref(style.menu), g_object_unref);
-    // F10 opens it, as the primary menu of a window.
-    gtk_menu_button_set_primary(GTK_MENU_BUTTON(menu), TRUE);
-    gtk_widget_set_tooltip_text(menu, "Main Menu");
-    gtk_accessible_update_property(GTK_ACCESSIBLE(menu), GTK_ACCESSIBLE_PROPERTY_LABEL, "Main Menu", -1);
-    gtk_header_bar_pack_end(GTK_HEADER_BAR(titlebar), menu);
-  } else {
-    gtk_widget_add_css_class(titlebar, "quillmere-titlebar");
+  // A title bar that GTK draws is a costly part of a window: under a GL
+  // renderer it takes each window some megabytes of its own. A window with no
+  // menu leaves it to the X window manager, which draws the caption and the
+  // close button in its own process; where the desktop draws no frames, as on
+  // Wayland, GTK's is the small one of a tool window, with only a close button.
+  if (style.menu || !DesktopDrawsFrames()) {
+    GtkWidget* titlebar = gtk_header_bar_new();
+    gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(titlebar), ":close");
+    if (style.menu) {
+      GtkWidget* menu = gtk_menu_button_new();
+      gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menu), "open-menu-symbolic");
+      // The menu's popover is made when it is first opened, not on the way to
+      // the start page.
+      gtk_menu_button_set_create_popup_func(
+          GTK_MENU_BUTTON(menu),
+          [](GtkMenuButton* button, gpointer model) {
+            if (!gtk_menu_button_get_popover(button)) gtk_menu_button_set_menu_model(button, G_MENU_MODEL(model));
+          },
+          g_object_ref(style.menu), g_object_unref);
+      // F10 opens it, as the primary menu of a window.
+      gtk_menu_button_set_primary(GTK_MENU_BUTTON(menu), TRUE);
+      gtk_widget_set_tooltip_text(menu, "Main Menu");
+      gtk_accessible_update_property(GTK_ACCESSIBLE(menu), GTK_ACCESSIBLE_PROPERTY_LABEL, "Main Menu", -1);
+      gtk_header_bar_pack_end(GTK_HEADER_BAR(titlebar), menu);
+    } else {
+      gtk_widget_add_css_class(titlebar, "quillmere-titlebar");
+    }
+    gtk_window_set_titlebar(window_.get(), titlebar);
   }
-  gtk_window_set_titlebar(window_.get(), titlebar);
 
   GtkWidget* host = quillmere_view_host_new(style.clientWidth, style.clientHeight);
   host_ = GRefPtr<QuillmereViewHost>::Ref(QUILLMERE_VIEW_HOST(host));
