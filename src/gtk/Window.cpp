@@ -2,6 +2,7 @@
 
 #include <webkit/webkit.h>
 #ifdef GDK_WINDOWING_X11
+#include <X11/Xlib.h>
 #include <gdk/x11/gdkx.h>
 #endif
 
@@ -39,6 +40,26 @@ bool DesktopDrawsFrames() {
   return GDK_IS_X11_DISPLAY(gdk_display_get_default());
 #else
   return false;
+#endif
+}
+
+// Asks the X window manager for the frame of a tool window: moved, resized
+// and closed, but neither minimised nor maximised, so that its title bar has
+// only a close button.
+void AskForToolFrame(GtkWidget* window) {
+#ifdef GDK_WINDOWING_X11
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+  GdkDisplay* display = gdk_surface_get_display(surface);
+  if (!GDK_IS_X11_DISPLAY(display)) return;
+  // The Motif hints that window managers read: flags, functions, decorations,
+  // input mode and status; the flag says that only the functions are given.
+  constexpr long kFunctions = 1L << 0, kResize = 1L << 1, kMove = 1L << 2, kClose = 1L << 5;
+  const long hints[5] = {kFunctions, kResize | kMove | kClose, 0, 0, 0};
+  const Atom atom = gdk_x11_get_xatom_by_name_for_display(display, "_MOTIF_WM_HINTS");
+  XChangeProperty(gdk_x11_display_get_xdisplay(display), gdk_x11_surface_get_xid(surface), atom, atom, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(hints), 5);
+#else
+  (void)window;
 #endif
 }
 
@@ -95,6 +116,8 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
       gtk_widget_add_css_class(titlebar, "quillmere-titlebar");
     }
     gtk_window_set_titlebar(window_.get(), titlebar);
+  } else {
+    g_signal_connect(window_.get(), "realize", G_CALLBACK(AskForToolFrame), nullptr);
   }
 
   GtkWidget* host = quillmere_view_host_new(style.clientWidth, style.clientHeight);
