@@ -35,22 +35,16 @@ box.quillmere-notice label { font-size: 9pt; }
 box.quillmere-notice button { min-height: 22px; padding: 0 8px; font-size: 9pt; }
 )CSS";
 
-bool DesktopDrawsFrames() {
 #ifdef GDK_WINDOWING_X11
-  return GDK_IS_X11_DISPLAY(gdk_display_get_default());
-#else
-  return false;
-#endif
-}
+// Whether the desktop's window manager draws the windows' frames.
+bool DesktopDrawsFrames() { return GDK_IS_X11_DISPLAY(gdk_display_get_default()); }
 
 // Asks the X window manager for the frame of a tool window: moved, resized
 // and closed, but neither minimised nor maximised, so that its title bar has
 // only a close button.
 void AskForToolFrame(GtkWidget* window) {
-#ifdef GDK_WINDOWING_X11
   GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
   GdkDisplay* display = gdk_surface_get_display(surface);
-  if (!GDK_IS_X11_DISPLAY(display)) return;
   // The Motif hints that window managers read: flags, functions, decorations,
   // input mode and status; the flag says that only the functions are given.
   constexpr long kFunctions = 1L << 0, kResize = 1L << 1, kMove = 1L << 2, kClose = 1L << 5;
@@ -58,10 +52,11 @@ void AskForToolFrame(GtkWidget* window) {
   const Atom atom = gdk_x11_get_xatom_by_name_for_display(display, "_MOTIF_WM_HINTS");
   XChangeProperty(gdk_x11_display_get_xdisplay(display), gdk_x11_surface_get_xid(surface), atom, atom, 32,
                   PropModeReplace, reinterpret_cast<const unsigned char*>(hints), 5);
-#else
-  (void)window;
-#endif
 }
+#else
+bool DesktopDrawsFrames() { return false; }
+void AskForToolFrame(GtkWidget*) {}
+#endif
 
 }  // namespace
 
