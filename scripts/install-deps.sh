@@ -6,7 +6,7 @@ set -eu
 PACKAGES="
 build-essential cmake ninja-build pkg-config
 libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl
-libglib2.0-dev libglib2.0-bin libgtk-4-dev libwebkitgtk-6.0-dev libadwaita-1-dev
+libglib2.0-dev libglib2.0-bin libgtk-4-dev libwebkitgtk-6.0-dev libadwaita-1-dev libx11-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev
 xvfb xauth imagemagick librsvg2-bin xdg-utils dbus-x11 at-spi2-core

@@ -1,6 +1,10 @@
 #include "gtk/Window.h"
 
 #include <webkit/webkit.h>
+#ifdef GDK_WINDOWING_X11
+#include <X11/Xlib.h>
+#include <gdk/x11/gdkx.h>
+#endif
 
 #include <cmath>
 #include <optional>
@@ -31,6 +35,29 @@ box.quillmere-notice label { font-size: 9pt; }
 box.quillmere-notice button { min-height: 22px; padding: 0 8px; font-size: 9pt; }
 )CSS";
 
+#ifdef GDK_WINDOWING_X11
+// Whether the desktop's window manager draws the windows' frames.
+bool DesktopDrawsFrames() { return GDK_IS_X11_DISPLAY(gdk_display_get_default()); }
+
+// Asks the X window manager for the frame of a tool window: moved, resized
+// and closed, but neither minimised nor maximised, so that its title bar has
+// only a close button.
+void AskForToolFrame(GtkWidget* window) {
+  GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+  GdkDisplay* display = gdk_surface_get_display(surface);
+  // The Motif hints that window managers read: flags, functions, decorations,
+  // input mode and status; the flag says that only the functions are given.
+  constexpr long kFunctions = 1L << 0, kResize = 1L << 1, kMove = 1L << 2, kClose = 1L << 5;
+  const long hints[5] = {kFunctions, kResize | kMove | kClose, 0, 0, 0};
+  const Atom atom = gdk_x11_get_xatom_by_name_for_display(display, "_MOTIF_WM_HINTS");
+  XChangeProperty(gdk_x11_display_get_xdisplay(display), gdk_x11_surface_get_xid(surface), atom, atom, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(hints), 5);
+}
+#else
+bool DesktopDrawsFrames() { return false; }
+void AskForToolFrame(GtkWidget*) {}
+#endif
+
 }  // namespace
 
 void InitializeLook(const std::string& programFolder) {
@@ -56,41 +83,49 @@ WindowAdapter::WindowAdapter(GtkApplication* app, const WindowStyle& style, GtkW
   if (app) gtk_window_set_application(window_.get(), app);
   gtk_window_set_icon_name(window_.get(), kIconName);
 
-  // Only a close button, as on a tool window.
-  GtkWidget* titlebar = gtk_header_bar_new();
-  gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(titlebar), ":close");
-  if (style.menu) {
-    GtkWidget* menu = gtk_menu_button_new();
-    gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menu), "open-menu-symbolic");
-    // The menu's popover is made when it is first opened, not on the way to
-    // the start page.
-    gtk_menu_button_set_create_popup_func(
-        GTK_MENU_BUTTON(menu),
-        [](GtkMenuButton* button, gpointer model) {
-          if (!gtk_menu_button_get_popover(button)) gtk_menu_button_set_menu_model(button, G_MENU_MODEL(model));
-        },
-        g_object_ref(style.menu), g_object_unref);
-    // F10 opens it, as the primary menu of a window.
-    gtk_menu_button_set_primary(GTK_MENU_BUTTON(menu), TRUE);
-    gtk_widget_set_tooltip_text(menu, "Main Menu");
-    gtk_accessible_update_property(GTK_ACCESSIBLE(menu), GTK_ACCESSIBLE_PROPERTY_LABEL, "Main Menu", -1);
-    gtk_header_bar_pack_end(GTK_HEADER_BAR(titlebar), menu);
-    // The button's first drawing (a raised button whose shadow is blurred
-    // off-screen) costs the window's first frame some 13 ms of rendering
-    // without a graphics card, while the start page is still on its way. It
-    // is drawn from the moment the window's page has loaded, together with
-    // the page; until then it is in its place, undrawn, and its key and its
-    // entry for assistive technology are there from the start.
-    gtk_widget_set_opacity(menu, 0);
-    g_signal_connect_object(view, "load-changed", G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent event, GtkWidget* menu) {
-      if (event != WEBKIT_LOAD_FINISHED) return;
-      gtk_widget_set_opacity(menu, 1);
-      g_signal_handlers_disconnect_by_data(view, menu);
-    }), menu, G_CONNECT_DEFAULT);
+  // A title bar that GTK draws is a costly part of a window: under a GL
+  // renderer it takes each window some megabytes of its own. A window with no
+  // menu leaves it to the X window manager, which draws the caption and the
+  // close button in its own process; where the desktop draws no frames, as on
+  // Wayland, GTK's is the small one of a tool window, with only a close button.
+  if (style.menu || !DesktopDrawsFrames()) {
+    GtkWidget* titlebar = gtk_header_bar_new();
+    gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(titlebar), ":close");
+    if (style.menu) {
+      GtkWidget* menu = gtk_menu_button_new();
+      gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menu), "open-menu-symbolic");
+      // The menu's popover is made when it is first opened, not on the way to
+      // the start page.
+      gtk_menu_button_set_create_popup_func(
+          GTK_MENU_BUTTON(menu),
+          [](GtkMenuButton* button, gpointer model) {
+            if (!gtk_menu_button_get_popover(button)) gtk_menu_button_set_menu_model(button, G_MENU_MODEL(model));
+          },
+          g_object_ref(style.menu), g_object_unref);
+      // F10 opens it, as the primary menu of a window.
+      gtk_menu_button_set_primary(GTK_MENU_BUTTON(menu), TRUE);
+      gtk_widget_set_tooltip_text(menu, "Main Menu");
+      gtk_accessible_update_property(GTK_ACCESSIBLE(menu), GTK_ACCESSIBLE_PROPERTY_LABEL, "Main Menu", -1);
+      gtk_header_bar_pack_end(GTK_HEADER_BAR(titlebar), menu);
+      // The button's first drawing (a raised button whose shadow is blurred
+      // off-screen) costs the window's first frame some 13 ms of rendering
+      // without a graphics card, while the start page is still on its way. It
+      // is drawn from the moment the window's page has loaded, together with
+      // the page; until then it is in its place, undrawn, and its key and its
+      // entry for assistive technology are there from the start.
+      gtk_widget_set_opacity(menu, 0);
+      g_signal_connect_object(view, "load-changed", G_CALLBACK(+[](WebKitWebView* view, WebKitLoadEvent event, GtkWidget* menu) {
+        if (event != WEBKIT_LOAD_FINISHED) return;
+        gtk_widget_set_opacity(menu, 1);
+        g_signal_handlers_disconnect_by_data(view, menu);
+      }), menu, G_CONNECT_DEFAULT);
+    } else {
+      gtk_widget_add_css_class(titlebar, "quillmere-titlebar");
+    }
+    gtk_window_set_titlebar(window_.get(), titlebar);
   } else {
-    gtk_widget_add_css_class(titlebar, "quillmere-titlebar");
+    g_signal_connect(window_.get(), "realize", G_CALLBACK(AskForToolFrame), nullptr);
   }
-  gtk_window_set_titlebar(window_.get(), titlebar);
 
   GtkWidget* host = quillmere_view_host_new(style.clientWidth, style.clientHeight);
   host_ = GRefPtr<QuillmereViewHost>::Ref(QUILLMERE_VIEW_HOST(host));

@@ -1,5 +1,5 @@
-// A top-level window on GTK 4: a small title bar with only a close button, the
-// caption, the mouse pointer, and a content area that holds the browser view.
+// A top-level window on GTK 4: the caption, a title bar with only a close
+// button, the mouse pointer, and a content area that holds the browser view.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -21,7 +21,8 @@ struct WindowStyle {
   bool resizable;
   bool notice = false;  // a notice above the view says what became of the fetch for it
   // The primary menu of a full header bar; without one the title bar is the
-  // small one of a tool window.
+  // desktop's own frame, or where the desktop draws none the small one of a
+  // tool window.
   GMenuModel* menu = nullptr;
 };
 
