@@ -19,18 +19,6 @@
 
 namespace quillmere::fuzz {
 
-inline bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-inline bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// Whether every surrogate in `text` is half of a pair.
-inline bool SurrogatesPaired(std::u16string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (IsHigh(text[i]) && i + 1 < text.size() && IsLow(text[i + 1])) ++i;
-    else if (IsHigh(text[i]) || IsLow(text[i])) return false;
-  }
-  return true;
-}
-
 // ReplaceAll as the shared definition states it, with std::u16string::find:
 // left to right over the original only. `inserted` receives where each copy
 // of the replacement stands in the result.

@@ -28,3 +28,7 @@ echo "== end to end, under Xvfb"
 # The benchmark serves the stand-in site on the port the program was built
 # for, so nothing else may serve there meanwhile.
 WEBKIT_DISABLE_COMPOSITING_MODE=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$E2E" "$@"
+echo "== endurance, under Xvfb on a private desktop"
+ENDURANCE=$BUILD_DIR/bench/e2e/quillmere-endurance
+WEBKIT_DISABLE_COMPOSITING_MODE=1 sh "$(dirname "$0")/../tests/desktop/private_desktop.sh" "" \
+  dbus-run-session -- xvfb-run -a -s "-screen 0 1280x1024x24" "$ENDURANCE"

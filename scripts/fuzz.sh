@@ -30,7 +30,7 @@ cmake --build "$FUZZ_DIR" -j "$JOBS" --target quillmere_fuzzers
 # serves them (site-*.html).
 SEEDS=$FUZZ_DIR/seeds
 rm -rf "$SEEDS"
-mkdir -p "$SEEDS/pages" "$SEEDS/replace" "$SEEDS/utf16" "$SEEDS/urls"
+mkdir -p "$SEEDS/pages" "$SEEDS/replace" "$SEEDS/urls"
 cp "$SRC_DIR"/fuzz/corpus/pages/* "$SEEDS/pages/"
 
 # ReplaceAll reads "find\;replacement\;text": each page once with every
@@ -44,8 +44,6 @@ for page in "$SEEDS"/pages/*; do
     [ "$find" = "amp;" ] && repl=""
     { printf '%s\\;%s\\;' "$find" "$repl"; cat "$page"; } >"$SEEDS/replace/seed-$n"
   done
-  # The encoder reads UTF-16LE.
-  iconv -f WINDOWS-1252 -t UTF-16LE "$page" >"$SEEDS/utf16/$(basename "$page")" 2>/dev/null || true
 done
 
 # URLs: the committed list, and every link of the pages made absolute the
@@ -63,7 +61,6 @@ done
 seeds_for() {
   case "$1" in
     replace_all) echo "$SEEDS/replace" ;;
-    codepage_encode) echo "$SEEDS/utf16" ;;
     url_split) echo "$SEEDS/urls" ;;
     *) echo "$SEEDS/pages" ;;
   esac

@@ -294,16 +294,18 @@ struct Series {
 std::string g_smapsFolder;
 
 double PssMiB(pid_t pid, const std::string& label) {
-  const endurance::TreeMemory tree = endurance::MeasureTree(pid);
+  const std::vector<endurance::ProcessMemory> tree = endurance::MeasureTree(pid);
   if (!g_smapsFolder.empty()) {
-    for (const endurance::ProcessMemory& p : tree.processes) {
+    for (const endurance::ProcessMemory& p : tree) {
       std::fprintf(stderr, "memory %s: %d %-15s %8ld KiB\n", label.c_str(), p.pid, p.name.c_str(), p.pssKib);
       // Read as a stream: the kernel gives /proc files no size to copy by.
       std::ifstream in("/proc/" + std::to_string(p.pid) + "/smaps");
       std::ofstream(g_smapsFolder + "/" + label + "-" + std::to_string(p.pid) + "-" + p.name) << in.rdbuf();
     }
   }
-  return static_cast<double>(tree.PssKib()) / 1024.0;
+  long kib = 0;
+  for (const endurance::ProcessMemory& p : tree) kib += p.pssKib;
+  return static_cast<double>(kib) / 1024.0;
 }
 
 Series RunSeries(Site& site, bench::XInput& x, Subject& subject, int searches, Ns gap, int& variant) {

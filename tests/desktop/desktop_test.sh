@@ -62,9 +62,6 @@ notice() {  # the last notification's FIELD (1 id, 2 summary, 3 body, 4 actions)
   tail -n 1 "$D/notices" | cut -f "$1"
 }
 
-for tool in xdotool gdbus import convert timeout pgrep; do
-  command -v $tool >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
-done
 serving && fail "port $PORT is already served, and the program is built for it"
 "$SITE" --port "$PORT" --quiet & site=$!
 "$NOTIFIER" "$D/notices" & notifier=$!

@@ -37,10 +37,7 @@ def on_bus(bus, _):
     bus.register_object(PATH, Gio.DBusNodeInfo.new_for_xml(INTERFACE).interfaces[0], on_call, None, None)
 
 
-def on_name(*_):
-    # The log appears once the name is ours: the test waits for it.
-    state["log"] = open(sys.argv[1], "w")
-
-
-Gio.bus_own_name(Gio.BusType.SESSION, NAME, Gio.BusNameOwnerFlags.NONE, on_bus, on_name, lambda *_: sys.exit(1))
+# The log appears once the name is ours: the test waits for it.
+Gio.bus_own_name(Gio.BusType.SESSION, NAME, Gio.BusNameOwnerFlags.NONE, on_bus,
+                 lambda *_: state.update(log=open(sys.argv[1], "w")), lambda *_: sys.exit(1))
 GLib.MainLoop().run()

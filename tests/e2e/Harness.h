@@ -9,28 +9,78 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <sstream>
+#include <thread>
 
 #include "SiteServer.h"
 #include "gtk/Program.h"
 #include "gtk/SiteSetting.h"
 #include "net/Site.h"
+// After the headers whose names X's macros would take.
+#include <gdk/x11/gdkx.h>
 
 namespace quillmere::e2e {
 
 // Runs the main loop until `done` holds or the deadline passes; returns
 // whether it held.
-bool SpinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(30));
+inline bool SpinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
+  for (const auto end = std::chrono::steady_clock::now() + deadline; !done();) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    if (!g_main_context_iteration(nullptr, FALSE)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
 
 // Runs the main loop for a while, for things that must not happen.
 inline void SpinFor(std::chrono::milliseconds time) { SpinUntil([] { return false; }, time); }
 
 // Runs `script` in the page of `view` and returns its value as text; nullopt
 // when it threw or did not answer in time.
-std::optional<std::string> Eval(WebKitWebView* view, const std::string& script);
+inline std::optional<std::string> Eval(WebKitWebView* view, const std::string& script) {
+  // Set once the page has answered. It is shared with the callback, which may
+  // still come after a call that has given up waiting.
+  auto answer = std::make_shared<std::optional<std::optional<std::string>>>();
+  webkit_web_view_evaluate_javascript(
+      view, script.c_str(), -1, nullptr, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* res, gpointer data) {
+        std::unique_ptr<decltype(answer)> shared(static_cast<decltype(answer)*>(data));
+        gtk::GErrorPtr error;
+        auto value = gtk::GRefPtr<JSCValue>::Adopt(
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, error.Out()));
+        gtk::GCharPtr text(value && !error ? jsc_value_to_string(value.get()) : nullptr);
+        **shared = text ? std::optional<std::string>(text.get()) : std::nullopt;
+      },
+      new decltype(answer)(answer));
+  SpinUntil([&] { return answer->has_value(); }, std::chrono::seconds(20));
+  return answer->value_or(std::nullopt);
+}
 
 // Waits until `view` has finished loading and `script` answers "true".
-bool WaitForPage(WebKitWebView* view, const std::string& script,
-                 std::chrono::milliseconds deadline = std::chrono::seconds(30));
+inline bool WaitForPage(WebKitWebView* view, const std::string& script,
+                        std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
+  return SpinUntil([&] {
+    const bool ready = !webkit_web_view_is_loading(view) && Eval(view, "String(!!(" + script + "))") == "true";
+    if (!ready) SpinFor(std::chrono::milliseconds(50));
+    return ready;
+  }, deadline);
+}
+
+// Moves the real pointer to `x`, `y` of `widget`, its middle when they are
+// negative, after raising its window, and clicks `button` there unless it is
+// 0. False when the widget is not on the screen.
+inline bool PointAt(GtkWidget* widget, int button = 0, double x = -1, double y = -1) {
+  GtkNative* native = gtk_widget_get_native(widget);
+  graphene_point_t at, point = GRAPHENE_POINT_INIT(static_cast<float>(x < 0 ? gtk_widget_get_width(widget) / 2.0 : x),
+                                                   static_cast<float>(y < 0 ? gtk_widget_get_height(widget) / 2.0 : y));
+  if (!native || !gtk_widget_compute_point(widget, GTK_WIDGET(native), &point, &at)) return false;
+  double sx = 0, sy = 0;
+  gtk_native_get_surface_transform(native, &sx, &sy);
+  const std::string xid = std::to_string(gdk_x11_surface_get_xid(gtk_native_get_surface(native)));
+  const std::string command = "xdotool windowraise " + xid + " sleep 0.05 mousemove --window " + xid + " " +
+                              std::to_string(static_cast<int>(sx + at.x)) + " " + std::to_string(static_cast<int>(sy + at.y)) +
+                              (button ? " click " + std::to_string(button) : "");
+  return std::system(command.c_str()) == 0;
+}
 
 // Clicks with the real pointer, through the X server, the middle of the
 // element that the script expression `element` yields in `view`, after
@@ -38,12 +88,27 @@ bool WaitForPage(WebKitWebView* view, const std::string& script,
 // element's href (or "clicked" when it has none); "" when there is no such
 // element. A click made so carries the user's gesture; a script's does not.
 // `button` 3 is the right button.
-std::string Click(WebKitWebView* view, const std::string& element, int button = 1);
+inline std::string Click(WebKitWebView* view, const std::string& element, int button = 1) {
+  const std::optional<std::string> where = Eval(
+      view, "(function () { var e = " + element + "; if (!e) return ''; e.scrollIntoView({block: 'center'});"
+            // A link that wraps has several boxes, and the middle of all of
+            // them together may be no part of it.
+            " var r = e.getClientRects()[0] || e.getBoundingClientRect(); return Math.round(r.left + r.width / 2) + ' ' +"
+            " Math.round(r.top + r.height / 2) + ' ' + (e.href || 'clicked'); })()");
+  std::istringstream in(where.value_or(""));
+  double x = 0, y = 0;
+  std::string href;
+  return in >> x >> y >> href && PointAt(GTK_WIDGET(view), button, x, y) ? href : "";
+}
 
-// Moves the real pointer to `x`, `y` of `widget`, its middle when they are
-// negative, after raising its window, and clicks `button` there unless it is
-// 0. False when the widget is not on the screen.
-bool PointAt(GtkWidget* widget, int button = 0, double x = -1, double y = -1);
+
+// The private desktop's settings key file, download folder, and the file
+// where its recording application notes what it was handed.
+inline std::filesystem::path KeyFile() {
+  return std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "glib-2.0/settings/keyfile";
+}
+inline std::filesystem::path Downloads() { return std::getenv("XDG_DOWNLOAD_DIR"); }
+inline std::filesystem::path Handed() { return std::filesystem::path(std::getenv("HOME")) / "handed"; }
 
 // Hands what the program gives the desktop on through GIO, on the private
 // desktop to its recording application, and keeps the notices as
@@ -67,7 +132,7 @@ class ProgramTest : public ::testing::Test {
   void TearDown() override {
     program_.reset();
     setting_.reset();
-    std::filesystem::remove(std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "glib-2.0/settings/keyfile");
+    std::filesystem::remove(KeyFile());
     site::UseSite(site::DefaultSite());
   }
 
@@ -78,14 +143,12 @@ class ProgramTest : public ::testing::Test {
     static const endurance::SiteServer standIn;
     ASSERT_TRUE(standIn.ok()) << "the site's port is taken";
     // Downloads are cleared, and files handed to the desktop's applications.
-    std::filesystem::remove_all(std::getenv("XDG_DOWNLOAD_DIR"));
-    std::filesystem::remove(std::filesystem::path(std::getenv("HOME")) / "handed");
+    std::filesystem::remove_all(Downloads());
+    std::filesystem::remove(Handed());
     program_.reset();
     setting_ = std::make_unique<gtk::SiteSetting>(QUILLMERE_PROGRAM_FOLDER,
                                                   site ? site::ParseSiteAddress(*site).address : std::nullopt);
     app::PageFetcher fetch = [this, real = gtk::MakeBackgroundFetcher()](auto&&... a) {
-      GdkCursor* cursor = program_->Main() ? gtk_widget_get_cursor(GTK_WIDGET(MainWindow())) : nullptr;
-      cursors_.push_back(cursor ? gdk_cursor_get_name(cursor) : "none");
       const auto start = std::chrono::steady_clock::now();
       std::u16string page = real(a...);
       fetches_.push_back({std::chrono::steady_clock::now() - start, !page.empty()});
@@ -129,7 +192,6 @@ class ProgramTest : public ::testing::Test {
   RecordingLauncher desktop_;
   std::unique_ptr<gtk::SiteSetting> setting_;
   std::unique_ptr<gtk::Program> program_;
-  std::vector<std::string> cursors_;  // the main window's pointer as each fetch began
   std::vector<Fetch> fetches_;
   bool lastClosed_ = false;
 };

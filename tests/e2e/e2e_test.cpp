@@ -20,7 +20,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xcursor/Xcursor.h>
 #include <X11/extensions/Xfixes.h>
-#include <gdk/x11/gdkx.h>
 
 namespace quillmere::e2e {
 namespace {
@@ -35,9 +34,6 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
 
-// The desktop of the test's own, set up by private_desktop.sh.
-fs::path Downloads() { return std::getenv("XDG_DOWNLOAD_DIR"); }
-fs::path Handed() { return fs::path(std::getenv("HOME")) / "handed"; }
 
 // The file's bytes; "" when there is no such file.
 std::string Slurp(const fs::path& path) {
@@ -49,11 +45,6 @@ std::set<std::string> Saved() {
   std::error_code none;  // no folder yet: nothing saved
   for (const auto& entry : fs::directory_iterator(Downloads(), none)) names.insert(entry.path().filename());
   return names;
-}
-
-// A search address at the site the program was built for.
-std::string AtSite(const std::string& query) {
-  return text::ToUtf8(site::SiteBaseUrl()) + "search.asp?query=" + query + "&mode=search";
 }
 
 const std::string kMagnet = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567&dn=caf";
@@ -131,12 +122,9 @@ unsigned long Xid(GtkWindow* window) { return gdk_x11_surface_get_xid(gtk_native
 // Runs `what` after `delay`, from the main loop, so that it happens while a
 // fetch waits.
 void Later(std::chrono::milliseconds delay, std::function<void()> what) {
-  auto* task = new std::function<void()>(std::move(what));
-  g_timeout_add(static_cast<guint>(delay.count()), +[](gpointer data) {
-    std::unique_ptr<std::function<void()>> task(static_cast<std::function<void()>*>(data));
-    (*task)();
-    return G_SOURCE_REMOVE;
-  }, task);
+  g_timeout_add_once(static_cast<guint>(delay.count()), +[](gpointer data) {
+    std::unique_ptr<std::function<void()>>(static_cast<std::function<void()>*>(data))->operator()();
+  }, new std::function<void()>(std::move(what)));
 }
 
 // The name of the pointer that the X server shows now. An animated pointer's
@@ -162,8 +150,9 @@ std::string XPointer() {
   return name;
 }
 
-// The address of a server on loopback at `port`.
-std::string Local(int port) { return "http://127.0.0.1:" + std::to_string(port); }
+// The host and port, and the address, of a server on loopback at `port`.
+std::string Host(int port) { return "127.0.0.1:" + std::to_string(port); }
+std::string Local(int port) { return "http://" + Host(port); }
 
 class ProgramTest : public e2e::ProgramTest {
  protected:
@@ -185,17 +174,9 @@ TEST_F(ProgramTest, TypedSearchFeedsItsWindowItsLinksAndItsClosing) {
   ASSERT_EQ(std::system("xdotool type --delay 30 Nosferatu && xdotool key Return"), 0);
   ASSERT_EQ(Caption(0), "Quillmere: Nosferatu");
   EXPECT_THAT(Text(0), HasSubstr("Eine Symphonie des Grauens"));
-  // 10515 x 7200 twips less 80 x 320, at the top left of the window's content.
-  EXPECT_TRUE(ViewSized(0, 696, 459));
-  graphene_point_t at = GRAPHENE_POINT_INIT(-1, -1), zero = GRAPHENE_POINT_INIT(0, 0);
-  GtkWidget* view = GTK_WIDGET(View(0));
-  EXPECT_TRUE(gtk_widget_compute_point(view, gtk_widget_get_parent(view), &zero, &at) && at.x == 0 && at.y == 0);
   ASSERT_THAT(Click(View(0), "document.querySelector('a[href*=\"directory.asp\"]')"), HasSubstr("directory.asp"));
   EXPECT_EQ(Caption(1), "Quillmere: Directory");
   EXPECT_THAT(Text(1), HasSubstr("Torrent Name"));
-  // The search shows the wait pointer while it fetches; following a link
-  // leaves the pointer alone.
-  EXPECT_THAT(cursors_, ElementsAre("wait", "none"));
 
   // Closing the main window leaves the program running with the one results
   // window left; closing that ends it.
@@ -276,11 +257,6 @@ TEST_F(ProgramTest, HostilePageOpensNothingByItselfAndTheUsersClicksStillWork) {
   ASSERT_FALSE(Click(View(0), "document.getElementById('long')").empty());
   EXPECT_EQ(Caption(1), "Quillmere: " + std::string(189, 'q') + "\u2026");
 
-  // When the results web process dies, the page comes back, and searching
-  // goes on.
-  webkit_web_view_terminate_web_process(View(0));
-  SpinFor(500ms);
-  EXPECT_THAT(Text(0), HasSubstr("disguised"));
   EXPECT_EQ(Search("again", base + "/search.asp?query=again", 2), "Quillmere: again");
   EXPECT_THAT(Text(2), HasSubstr("torrent"));
 
@@ -322,7 +298,7 @@ TEST_F(ProgramTest, HostilePageOpensNothingByItselfAndTheUsersClicksStillWork) {
   // their size once, the page kept to show it again, and what WebKit keeps of
   // it; without the bound each cost seven times as much.
   BigPage();
-  const auto own = [] { return endurance::MeasureTree(getpid()).processes.at(0).pssKib / 1024; };
+  const auto own = [] { return endurance::MeasureTree(getpid()).at(0).pssKib / 1024; };
   const long before = own();
   for (size_t i = 2; i < 5; ++i) {
     EXPECT_EQ(Search("big", base + "/big?query=big", i), "Quillmere: big");
@@ -358,7 +334,6 @@ TEST_F(ProgramTest, WindowsLiveThroughASlowFetchAndTakeNoInputMeanwhile) {
   // A frozen loop would wait out the fetch, 3 s. The goal is 100 ms; the
   // bound leaves room for a loaded machine.
   EXPECT_LT(longest, 1000ms);
-  EXPECT_THAT(cursors_, ElementsAre("wait"));
   // Names beyond ASCII show, and a NUL in the page does not cut it short.
   EXPECT_THAT(Text(0), AllOf(HasSubstr("Caf\xc3\xa9 \xe2\x82\xac Ol\xc3\xa9"), HasSubstr("after-nul")));
   SpinFor(1s);
@@ -370,7 +345,7 @@ TEST_F(ProgramTest, WindowsLiveThroughASlowFetchAndTakeNoInputMeanwhile) {
 // page runs away.
 endurance::ProcessMemory ResultsProcess() {
   endurance::ProcessMemory largest;
-  for (const auto& p : endurance::MeasureTree(getpid()).processes)
+  for (const auto& p : endurance::MeasureTree(getpid()))
     if (p.name.starts_with("WebKitWeb") && p.pssKib >= largest.pssKib) largest = p;
   return largest;
 }
@@ -448,9 +423,6 @@ TEST_F(ProgramTest, FailedFetchesAreNamedWithAWayOnAndGivenUpOnesLetGo) {
     });
   });
   const auto shown = [](GtkWidget* w) { return gtk_widget_get_visible(w) && gtk_widget_get_mapped(w); };
-  const auto escape = [](GtkWindow* window) {
-    g_spawn_command_line_async(("xdotool windowfocus " + std::to_string(Xid(window)) + " key Escape").c_str(), nullptr);
-  };
   // A search at the site that never answers, given up by `how` 600 ms into the fetch.
   const auto giveUp = [&](const std::string& query, size_t i, std::function<void()> how) {
     const int closed = never.server.finished;
@@ -488,8 +460,11 @@ TEST_F(ProgramTest, FailedFetchesAreNamedWithAWayOnAndGivenUpOnesLetGo) {
          PointAt(Parts(i).stop, 1);
        },
        "The search was stopped.", "", false},
-      {"escape", never.Url(), [&](size_t) { escape(MainWindow()); }, "The search was stopped.", "", false},
-      {"escape here", never.Url(), [&](size_t i) { escape(Window(i)); }, "The search was stopped.", "", false},
+      {"escape", never.Url(),
+       [&](size_t i) {
+         g_spawn_command_line_async(("xdotool windowfocus " + std::to_string(Xid(Window(i))) + " key Escape").c_str(), nullptr);
+       },
+       "The search was stopped.", "", false},
       {"busy", Local(flaky.port()) + "/search.asp?query=b&mode=search", nullptr, "The site answered 503 Service Unavailable.",
        "Your search did not result in any matches.", false},
   };
@@ -529,27 +504,27 @@ TEST_F(ProgramTest, FailedFetchesAreNamedWithAWayOnAndGivenUpOnesLetGo) {
 
   // Try Again once the site is back fetches into the same window and takes
   // the notice away; a click on a link that fails to load keeps the page.
-  PointAt(Parts(4).tryAgain, 1);
-  EXPECT_TRUE(WaitForPage(View(4), "document.body.innerText.indexOf('after-nul') >= 0"));
-  EXPECT_EQ(Notice(4), "");
-  EXPECT_EQ(program_->ResultsWindows().size(), 5u);
-  ASSERT_FALSE(Click(View(4), "document.getElementById('t')").empty());
+  PointAt(Parts(3).tryAgain, 1);
+  EXPECT_TRUE(WaitForPage(View(3), "document.body.innerText.indexOf('after-nul') >= 0"));
+  EXPECT_EQ(Notice(3), "");
+  EXPECT_EQ(program_->ResultsWindows().size(), 4u);
+  ASSERT_FALSE(Click(View(3), "document.getElementById('t')").empty());
   const std::string failed = "The download could not start: Nothing answers at " + gone.substr(7) + ".";
-  EXPECT_TRUE(SpinUntil([&] { return Notice(4) == failed; }, 10s)) << Notice(4);
+  EXPECT_TRUE(SpinUntil([&] { return Notice(3) == failed; }, 10s)) << Notice(3);
   SpinFor(500ms);
-  EXPECT_THAT(Text(4), HasSubstr("after-nul"));
+  EXPECT_THAT(Text(3), HasSubstr("after-nul"));
 
   // Closing the window gives its fetch up. Closing the main window closes it
   // alone: the results windows stay, and the program with them. Quitting from
   // a main window opened again closes every window and ends the program.
-  giveUp("closed", 5, [&] { gtk_window_close(Window(5)); });
-  EXPECT_TRUE(SpinUntil([&] { return program_->ResultsWindows().size() == 5; }));
-  giveUp("main closed", 5, [&] { gtk_window_close(MainWindow()); });
+  giveUp("closed", 4, [&] { gtk_window_close(Window(4)); });
+  EXPECT_TRUE(SpinUntil([&] { return program_->ResultsWindows().size() == 4; }));
+  giveUp("main closed", 4, [&] { gtk_window_close(MainWindow()); });
   EXPECT_TRUE(SpinUntil([&] { return program_->Main() == nullptr; }));
   EXPECT_FALSE(lastClosed_);
   program_->PresentMain();
   ASSERT_TRUE(WaitForPage(MainView(), "document.querySelector('input[name=query]')"));
-  giveUp("quit", 6, [&] { program_->CloseAll(); });
+  giveUp("quit", 5, [&] { program_->CloseAll(); });
   EXPECT_TRUE(SpinUntil([&] { return lastClosed_; }, 10s));
 }
 
@@ -611,13 +586,11 @@ TEST_F(ProgramTest, ResultsWindowFindsZoomsGoesBackAndReloads) {
   EXPECT_TRUE(zoomed(0, 1.25));
   ASSERT_EQ(Search("apple", search, 1), "Quillmere: apple");
   EXPECT_EQ(webkit_web_view_get_zoom_level(View(1)), 1.25);
-  const fs::path keyfile = fs::path(std::getenv("XDG_CONFIG_HOME")) / "glib-2.0/settings/keyfile";
   g_settings_sync();
-  EXPECT_THAT(Slurp(keyfile), HasSubstr("zoom=1.25"));
+  EXPECT_THAT(Slurp(KeyFile()), HasSubstr("zoom=1.25"));
   gtk_window_close(Window(1));
   keys("ctrl+0");
   EXPECT_TRUE(zoomed(0, 1.0));
-  fs::remove(keyfile);
   // The written page has no context menu; a page the view loaded itself has
   // the engine's, without what opens engine windows, inspects or downloads.
   std::vector<WebKitContextMenuAction> menu;
@@ -660,7 +633,6 @@ TEST_F(ProgramTest, SearchesTakeTheSpareAsItIsAndMakeDoWithoutOneWhenItIsNotRead
   GtkWidget* inside = gtk_window_get_child(spare);
   while (inside && !WEBKIT_IS_WEB_VIEW(inside)) inside = gtk_widget_get_last_child(inside);
   WebKitWebView* spareView = WEBKIT_WEB_VIEW(inside);
-  EXPECT_TRUE(gtk_widget_get_realized(GTK_WIDGET(spare)));
   EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(spare)));
   ASSERT_TRUE(WaitForPage(spareView, "location.href === 'about:blank'"));
   // It goes on the screen once its page has begun to load: shown earlier, its
@@ -669,10 +641,10 @@ TEST_F(ProgramTest, SearchesTakeTheSpareAsItIsAndMakeDoWithoutOneWhenItIsNotRead
   g_signal_connect_swapped(spare, "map", G_CALLBACK(+[](WebKitWebView* view) {
     loadingWhenShown = webkit_web_view_is_loading(view);
   }), spareView);
-  EXPECT_EQ(Search("debian", AtSite("debian"), 0), "Quillmere: debian");
+  EXPECT_EQ(Search("debian", text::ToUtf8(site::SiteBaseUrl()) + "search.asp?query=debian", 0), "Quillmere: debian");
   EXPECT_EQ(Window(0), spare);
   // Made on the spot while the next spare is not ready, a window is the same.
-  EXPECT_EQ(Search("linux", AtSite("linux"), 1), "Quillmere: linux");
+  EXPECT_EQ(Search("linux", text::ToUtf8(site::SiteBaseUrl()) + "search.asp?query=linux", 1), "Quillmere: linux");
   for (size_t i = 0; i < 2; ++i) {
     EXPECT_THAT(Text(i), HasSubstr("Torrent Name")) << i;
     // 10515 x 7200 twips less 80 x 320.
@@ -715,16 +687,12 @@ TEST_F(ProgramTest, ASpareClosedWithItsLayoutStillPendingLeavesNoTaskForItsDeadW
 // settings' key file at start and again when another process writes it (the
 // desktop test types one into the Preferences window). Copies of the stand-in
 // site answer on ports of their own.
-fs::path KeyFile() { return fs::path(std::getenv("XDG_CONFIG_HOME")) / "glib-2.0/settings/keyfile"; }
-
 // Writes the key file as another program would.
 void StoreInKeyFile(const std::string& address) {
   fs::create_directories(KeyFile().parent_path());
   const std::string text = "[org/quillmere/Quillmere]\nsite='" + address + "'\n";
   ASSERT_TRUE(g_file_set_contents(KeyFile().c_str(), text.c_str(), -1, nullptr));
 }
-
-std::string Host(int port) { return "127.0.0.1:" + std::to_string(port); }
 
 class SiteTest : public ProgramTest {
  protected:

@@ -8,7 +8,7 @@
 
 namespace quillmere::endurance {
 
-TreeMemory MeasureTree(pid_t root) {
+std::vector<ProcessMemory> MeasureTree(pid_t root) {
   std::map<pid_t, std::pair<pid_t, ProcessMemory>> all;  // pid -> parent, process
   std::error_code ec;
   for (const auto& dir : std::filesystem::directory_iterator("/proc", ec)) {
@@ -31,7 +31,7 @@ TreeMemory MeasureTree(pid_t root) {
   // a table read while processes come and go ends even should it hold a cycle.
   std::vector<pid_t> members{root};
   std::set<pid_t> seen{root};
-  TreeMemory tree;
+  std::vector<ProcessMemory> tree;
   for (size_t i = 0; i < members.size(); ++i) {
     for (const auto& [pid, entry] : all)
       if (entry.first == members[i] && seen.insert(pid).second) members.push_back(pid);
@@ -40,7 +40,7 @@ TreeMemory MeasureTree(pid_t root) {
     // "Pss_Anon:" and the like fail at the '_' and leave the value alone.
     for (std::string line; std::getline(in, line);) std::sscanf(line.c_str(), "Pss: %ld", &pss);
     // A process that has just ended reads as an empty rollup.
-    if (pss >= 0 && all.contains(members[i])) tree.processes.push_back(all[members[i]].second), tree.processes.back().pssKib = pss;
+    if (pss >= 0 && all.contains(members[i])) tree.push_back(all[members[i]].second), tree.back().pssKib = pss;
   }
   return tree;
 }

@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace quillmere::endurance {
@@ -17,24 +16,9 @@ struct ProcessMemory {
   long cpuTicks = 0; // processor time, user and system, in clock ticks
 };
 
-struct TreeMemory {
-  std::vector<ProcessMemory> processes;  // the root first, children before grandchildren
-  long PssKib() const {
-    long sum = 0;
-    for (const ProcessMemory& p : processes) sum += p.pssKib;
-    return sum;
-  }
-  // The processes whose name starts with `prefix` ("WebKitWeb"), in tree order.
-  std::vector<pid_t> PidsNamed(std::string_view prefix) const {
-    std::vector<pid_t> pids;
-    for (const ProcessMemory& p : processes)
-      if (p.name.starts_with(prefix)) pids.push_back(p.pid);
-    return pids;
-  }
-};
-
-// The memory of `root` and of all its descendants now. A process that ends
-// while it is read is left out.
-TreeMemory MeasureTree(pid_t root);
+// The memory of `root` and of all its descendants now, the root first and
+// children before grandchildren. A process that ends while it is read is left
+// out.
+std::vector<ProcessMemory> MeasureTree(pid_t root);
 
 }  // namespace quillmere::endurance
