@@ -79,10 +79,7 @@ void FindBar::Previous() { Step(-1); }
 
 void FindBar::Step(int direction) {
   if (!IsOpen()) Open();
-  if (!searched_ || count_ == 0) return;
-  // WebKit does not say which match it shows; counted from the first one
-  // found, the wrap at either end keeps the count true.
-  current_ = direction > 0 ? current_ % count_ + 1 : (current_ + count_ - 2) % count_ + 1;
+  if (!count_.Step(direction)) return;
   if (direction > 0) {
     webkit_find_controller_search_next(finder_.get());
   } else {
@@ -94,27 +91,24 @@ void FindBar::Step(int direction) {
 void FindBar::OnSearchChanged(GtkSearchEntry* entry, gpointer data) {
   auto* self = static_cast<FindBar*>(data);
   const char* text = gtk_editable_get_text(GTK_EDITABLE(entry));
-  self->current_ = self->count_ = 0;
-  self->searched_ = text && *text;
-  if (!self->searched_) {
+  self->count_.Start(text && *text);
+  if (!text || !*text) {
     webkit_find_controller_search_finish(self->finder_.get());
     self->ShowStatus();
     return;
   }
-  self->current_ = 1;
   webkit_find_controller_search(self->finder_.get(), text, kFindOptions, G_MAXUINT);
 }
 
 void FindBar::OnFound(WebKitFindController*, guint count, gpointer data) {
   auto* self = static_cast<FindBar*>(data);
-  self->count_ = count;
-  if (self->current_ == 0 || self->current_ > count) self->current_ = 1;
+  self->count_.Found(count);
   self->ShowStatus();
 }
 
 void FindBar::OnNotFound(WebKitFindController*, gpointer data) {
   auto* self = static_cast<FindBar*>(data);
-  self->current_ = self->count_ = 0;
+  self->count_.NotFound();
   self->ShowStatus();
 }
 
@@ -128,10 +122,6 @@ void FindBar::OnModeChanged(GObject*, GParamSpec*, gpointer data) {
   if (self->onOpen_) self->onOpen_(open);
 }
 
-void FindBar::ShowStatus() {
-  std::string status;
-  if (searched_) status = count_ ? std::to_string(current_) + " of " + std::to_string(count_) : "No match";
-  gtk_label_set_text(GTK_LABEL(status_), status.c_str());
-}
+void FindBar::ShowStatus() { gtk_label_set_text(GTK_LABEL(status_), count_.Text().c_str()); }
 
 }  // namespace quillmere::gtk

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FindCount.h"
 #include "gtk/GObjectPtr.h"
 
 namespace quillmere::gtk {
@@ -52,10 +53,7 @@ class FindBar {
   GtkWidget* next_;
   GtkEventController* keys_;
   std::vector<gulong> finderSignals_;
-  // The match shown, from 1, and how many there are; 0 of 0 is no match.
-  unsigned current_ = 0;
-  unsigned count_ = 0;
-  bool searched_ = false;
+  app::FindCount count_;
 };
 
 }  // namespace quillmere::gtk

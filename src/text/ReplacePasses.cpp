@@ -192,12 +192,11 @@ bool CanReplaceInOneScan(std::span<const Replacement> passes) {
 }
 
 std::u16string ReplaceInTurn(std::u16string_view text, std::span<const Replacement> passes) {
-  if (passes.empty()) return std::u16string(text);
-  if (!CanReplaceInOneScan(passes)) return InTurn(text, passes);
+  // The passes in turn make their own text; a scan's pieces are gathered.
+  if (!passes.empty() && !CanReplaceInOneScan(passes)) return InTurn(text, passes);
   std::u16string out;
   out.reserve(text.size() + text.size() / 4);
-  auto append = [&out](std::u16string_view piece) { out += piece; };
-  OneScan(text, passes, append).Run();
+  ReplaceInTurn(text, passes, [&out](std::u16string_view piece) { out += piece; });
   return out;
 }
 
