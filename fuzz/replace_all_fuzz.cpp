@@ -16,6 +16,7 @@
 #include "FuzzCheck.h"
 #include "text/CodePage.h"
 #include "text/ReplacePasses.h"
+#include "text/Text.h"
 
 using namespace quillmere::text;
 using quillmere::fuzz::ReplaceAllReference;
