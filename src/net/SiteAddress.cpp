@@ -47,6 +47,16 @@ bool IsDnsName(std::string_view s) {
   return !IsDigits(last);
 }
 
+// The ports of other services, which the web engine loads nothing from (the
+// Fetch standard's "bad ports"). A site on one of them could never be
+// searched: the start page's form would not even submit.
+constexpr int kEngineRefusedPorts[] = {
+    1,    7,    9,    11,   13,   15,   17,   19,   20,   21,   22,   23,   25,   37,   42,   43,   53,
+    69,   77,   79,   87,   95,   101,  102,  103,  104,  109,  110,  111,  113,  115,  117,  119,  123,
+    135,  137,  139,  143,  161,  179,  389,  427,  465,  512,  513,  514,  515,  526,  530,  531,  532,
+    540,  548,  554,  556,  563,  587,  601,  636,  989,  990,  993,  995,  1719, 1720, 1723, 2049, 3659,
+    4045, 4190, 5060, 5061, 6000, 6566, 6665, 6666, 6667, 6668, 6669, 6679, 6697, 10080};
+
 ParsedSiteAddress Refuse(std::string sentence) { return {std::nullopt, std::move(sentence)}; }
 
 }  // namespace
@@ -109,7 +119,11 @@ ParsedSiteAddress ParseSiteAddress(std::string_view text) {
   if (!port.empty()) {
     if (!IsDigits(port) || port.size() > 5 || std::stoi(std::string(port)) < 1 || std::stoi(std::string(port)) > 65535)
       return Refuse("The port must be a number from 1 to 65535.");
-    hostPort += ':' + std::to_string(std::stoi(std::string(port)));
+    const int number = std::stoi(std::string(port));
+    if (std::binary_search(std::begin(kEngineRefusedPorts), std::end(kEngineRefusedPorts), number))
+      return Refuse("The web engine loads no pages from port " + std::to_string(number) +
+                    ", which belongs to another service.");
+    hostPort += ':' + std::to_string(number);
   }
   // Host names are compared without regard to case; the lower-case form is
   // the one requests and links carry.

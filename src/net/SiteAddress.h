@@ -25,8 +25,9 @@ struct ParsedSiteAddress {
 };
 
 // Accepts a DNS name, an IPv4 address or a bracketed IPv6 address as the
-// host, and a port from 1 to 65535. Anything else, blanks, another scheme, a
-// user name, a path, a query or an empty text among it, is refused.
+// host, and a port from 1 to 65535 that the web engine loads pages from.
+// Anything else, blanks, another scheme, a user name, a path, a query or an
+// empty text among it, is refused.
 ParsedSiteAddress ParseSiteAddress(std::string_view text);
 
 }  // namespace quillmere::site

@@ -342,7 +342,7 @@ TEST(SiteAddress, AcceptsTheListedFormsAndGivesHostAndBase) {
       {"localhost", "http://localhost/"}, {"http://127.0.0.1:8642", "http://127.0.0.1:8642/"},
       {"http://127.0.0.1:8642/", "http://127.0.0.1:8642/"}, {"HTTPS://mirror-2.example.net/", "https://mirror-2.example.net/"},
       {"https://a.example:443", "https://a.example:443/"}, {"[::1]", "http://[::1]/"},
-      {"https://[2001:DB8::1]:65535/", "https://[2001:db8::1]:65535/"}, {"x.example:1", "http://x.example:1/"},
+      {"https://[2001:DB8::1]:65535/", "https://[2001:db8::1]:65535/"}, {"x.example:2", "http://x.example:2/"},
       {"x.example:00080", "http://x.example:80/"}};
   for (const auto& [text, base] : cases) {
     const auto parsed = ParseSiteAddress(text);
@@ -362,7 +362,8 @@ TEST(SiteAddress, RefusesEverythingElseWithOneSentence) {
       {"user name", {"user@index.example.org", "http://user:pw@index.example.org/"}},
       {"path", {"index.example.org/", "http://index.example.org/search.asp", "http://index.example.org//"}},
       {"query", {"index.example.org?q=1", "http://index.example.org/#top"}},
-      {"port", {"index.example.org:0", "index.example.org:65536", "index.example.org:", "index.example.org:8o", "[::1]x"}},
+      {"port", {"index.example.org:0", "index.example.org:65536", "index.example.org:", "index.example.org:8o", "[::1]x",
+                "x.example:1", "[::1]:6666", "x.example:10080"}},
       {"no host", {":8080", "http://"}}, {"brackets", {"::1"}}, {"closed", {"[::1"}}, {"IPv6", {"[::g]"}},
       {"host name", {"-bad.example.org", "bad_name.example.org", "a..example.org", "256.1.1.1", "1.2.3", "01.2.3.4"}},
       {"letters", {"inde\xc3\xa9x.example.org"}}};
