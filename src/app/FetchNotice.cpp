@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "net/CurlFacility.h"
+#include "net/SiteAddress.h"
 #include "net/UrlSplit.h"
 #include "text/CodePage.h"
 
@@ -88,8 +89,10 @@ WindowNotice FetchNotice(FetchPurpose purpose, std::string_view url, const ModIN
   }
   const Where ended = Split(report->finalUrl);
   const Where site = Split(siteBaseUrl);
+  // An address that the setting would refuse is not offered: its button could
+  // not take it.
   if (purpose == FetchPurpose::Search && asked.origin == site.origin && !ended.origin.empty() &&
-      ended.origin != asked.origin) {
+      ended.origin != asked.origin && quillmere::site::ParseSiteAddress(ended.origin).address) {
     notice.state = NoticeState::Moved;
     notice.movedTo = ended.origin;
     notice.movedHost = ended.authority;

@@ -366,8 +366,9 @@ TEST(FetchNotice, NamesTheHostAndTheCauseAndOffersAWayOn) {
       // Moved by redirects from the site's own host; only a search is told.
       {report(F::None, 200, "OK", "https://new.example/search.asp"), true, N::Moved, "The site now answers at new.example.",
        false, false, "https://new.example:443"},
-      {report(F::None, 200, "OK", "http://127.0.0.1:9/search.asp"), true, N::Moved, "The site now answers at 127.0.0.1:9.",
-       false, false, "http://127.0.0.1:9"},
+      {report(F::None, 200, "OK", "http://127.0.0.1:8/search.asp"), true, N::Moved, "The site now answers at 127.0.0.1:8.",
+       false, false, "http://127.0.0.1:8"},
+      {report(F::None, 200, "OK", "http://127.0.0.1:25/search.asp"), true, N::Idle, "", false, false},
       {report(F::None, 200, "OK", "http://new.example/"), true, N::Idle, "", false, false, "", S, "http://other.example/search.asp"},
       {report(F::None, 200, "OK", "http://new.example/"), true, N::Idle, "", false, false, "", D},
       {report(F::ConnectionRefused), false, N::Failed, "The download could not start: Nothing answers at 127.0.0.1:9.", false,

@@ -79,13 +79,13 @@ keys)
   # Preferences: a typed address is stored, a refused one is not.
   key "$MAIN" ctrl+comma
   waitfor 10 windows '^Preferences$' 1 || fail "Ctrl+comma opened no Preferences window"
-  for typed in 'bad host' 127.0.0.1:9 'ftp://x'; do
+  for typed in 'bad host' 127.0.0.1:8 'ftp://x'; do
     xdotool key ctrl+a type --delay 20 "$typed"
     xdotool key Return
     sleep 0.5
   done
   keyfile=$XDG_CONFIG_HOME/glib-2.0/settings/keyfile
-  grep -qx "site='127.0.0.1:9'" "$keyfile" || fail "the key file holds $(cat "$keyfile" 2>/dev/null), not the typed site"
+  grep -qx "site='127.0.0.1:8'" "$keyfile" || fail "the key file holds $(cat "$keyfile" 2>/dev/null), not the typed site"
   xdotool key ctrl+q
   waitfor 10 ended $program || fail "Ctrl+Q left the program running"
   wait $program || fail "after Ctrl+Q the program exited with status $?"
