@@ -50,7 +50,7 @@ FAULTS = [
     ("T6", "src/text/CodePage.cpp", "the vector decoder leaves the last byte of a non-ASCII block undecoded",
      "for (size_t k = 0; k < 16; ++k) dst[i + k]", "for (size_t k = 0; k < 15; ++k) dst[i + k]", "unit"),
     ("T7", "src/text/CodePage.cpp", "a surrogate pair becomes two question marks",
-     "text[i + 1] <= 0xDFFF) ++i;", "text[i + 1] <= 0xDFFF) {}", "unit"),
+     "IsLowSurrogate(text[i + 1])) ++i;", "IsLowSurrogate(text[i + 1])) {}", "unit"),
     ("T8", "src/text/CodePage.cpp", "a UTF-8 sequence cut off by the end of the text is read past the end",
      "if (i + need >= bytes.size())", "if (i + need > bytes.size())", "unit"),
     ("T9", "src/text/CodePage.cpp", "overlong UTF-8 forms are accepted",

@@ -303,9 +303,7 @@ double PssMiB(pid_t pid, const std::string& label) {
       std::ofstream(g_smapsFolder + "/" + label + "-" + std::to_string(p.pid) + "-" + p.name) << in.rdbuf();
     }
   }
-  long kib = 0;
-  for (const endurance::ProcessMemory& p : tree) kib += p.pssKib;
-  return static_cast<double>(kib) / 1024.0;
+  return static_cast<double>(endurance::PssKib(tree)) / 1024.0;
 }
 
 Series RunSeries(Site& site, bench::XInput& x, Subject& subject, int searches, Ns gap, int& variant) {

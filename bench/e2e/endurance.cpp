@@ -31,13 +31,7 @@ const std::string kFollowLink =
     "(function (k) { var links = Array.from(document.links).filter(function (a) { return /Next/.test(a.textContent)"
     " || /directory\\.asp/.test(a.href); }); return links[k % links.length]; })";
 
-// The memory of the program and its processes, summed; and the pids of those
-// whose name starts with `prefix`, in tree order.
-long PssKib(const std::vector<ProcessMemory>& tree) {
-  long sum = 0;
-  for (const ProcessMemory& p : tree) sum += p.pssKib;
-  return sum;
-}
+// The pids of the processes whose name starts with `prefix`, in tree order.
 std::vector<pid_t> PidsNamed(const std::vector<ProcessMemory>& tree, std::string_view prefix) {
   std::vector<pid_t> pids;
   for (const ProcessMemory& p : tree)

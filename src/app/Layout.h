@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/CodePage.h"
+
 namespace quillmere::app {
 
 // The longest caption given to the desktop, in characters; a longer one,
@@ -15,7 +17,7 @@ inline std::u16string ShownCaption(std::u16string_view caption) {
   if (caption.size() <= kMaxShownCaption) return std::u16string(caption);
   size_t cut = kMaxShownCaption;
   // A character outside the Basic Multilingual Plane goes whole or not at all.
-  if (caption[cut - 1] >= 0xD800 && caption[cut - 1] <= 0xDBFF) --cut;
+  if (text::IsHighSurrogate(caption[cut - 1])) --cut;
   return std::u16string(caption.substr(0, cut)) + u"\u2026";
 }
 

@@ -91,8 +91,9 @@ void FindBar::Step(int direction) {
 void FindBar::OnSearchChanged(GtkSearchEntry* entry, gpointer data) {
   auto* self = static_cast<FindBar*>(data);
   const char* text = gtk_editable_get_text(GTK_EDITABLE(entry));
-  self->count_.Start(text && *text);
-  if (!text || !*text) {
+  const bool searched = text && *text;
+  self->count_.Start(searched);
+  if (!searched) {
     webkit_find_controller_search_finish(self->finder_.get());
     self->ShowStatus();
     return;

@@ -117,9 +117,8 @@ ParsedSiteAddress ParseSiteAddress(std::string_view text) {
 
   std::string hostPort(host);
   if (!port.empty()) {
-    if (!IsDigits(port) || port.size() > 5 || std::stoi(std::string(port)) < 1 || std::stoi(std::string(port)) > 65535)
-      return Refuse("The port must be a number from 1 to 65535.");
-    const int number = std::stoi(std::string(port));
+    const int number = IsDigits(port) && port.size() <= 5 ? std::stoi(std::string(port)) : 0;
+    if (number < 1 || number > 65535) return Refuse("The port must be a number from 1 to 65535.");
     if (std::binary_search(std::begin(kEngineRefusedPorts), std::end(kEngineRefusedPorts), number))
       return Refuse("The web engine loads no pages from port " + std::to_string(number) +
                     ", which belongs to another service.");

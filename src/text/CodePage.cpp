@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -91,43 +92,29 @@ std::string ToCodePage(std::u16string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     // A surrogate pair is one character that the code page cannot hold: one "?".
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) ++i;
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) ++i;
     out.push_back(EncodeChar(c));
   }
   return out;
 }
 
-namespace {
-
-bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-}  // namespace
-
 void AppendAsUtf8(std::string& out, std::u16string_view piece, char16_t& pending) {
-  size_t i = 0;
-  if (pending != 0 && !piece.empty()) {
-    if (IsLowSurrogate(piece[0])) {
-      AppendUtf8(out, 0x10000 + ((pending - 0xD800) << 10) + (piece[0] - 0xDC00));
-      i = 1;
-    } else {
+  // A high surrogate waits in `pending` for the character after it, in this
+  // piece or the next, whichever it is in.
+  for (const char16_t c : piece) {
+    if (pending != 0) {
+      const char16_t high = std::exchange(pending, 0);
+      if (IsLowSurrogate(c)) {
+        AppendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (c - 0xDC00));
+        continue;
+      }
       AppendUtf8(out, 0xFFFD);
     }
-    pending = 0;
-  }
-  for (; i < piece.size(); ++i) {
-    char32_t c = piece[i];
-    if (IsHighSurrogate(c) && i + 1 == piece.size()) {
-      pending = piece[i];
-      break;
+    if (IsHighSurrogate(c)) {
+      pending = c;
+    } else {
+      AppendUtf8(out, IsLowSurrogate(c) ? 0xFFFD : c);
     }
-    if (IsHighSurrogate(c) && IsLowSurrogate(piece[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (piece[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(out, c);
   }
 }
 

@@ -17,6 +17,10 @@ std::u16string FromCodePage(std::string_view bytes);
 // chunk, which is exact because the code page has one byte per character.
 void AppendFromCodePage(std::u16string& out, std::string_view bytes);
 
+// The halves of a character outside the Basic Multilingual Plane.
+constexpr bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
 // Text to windows-1252. A character that the code page cannot hold becomes "?".
 std::string ToCodePage(std::u16string_view text);
 

@@ -77,10 +77,9 @@ Key ChooseKey(std::u16string_view find) {
 // key stands. Find texts cannot overlap (CanReplaceInOneScan), so the matches,
 // written out by increasing start, give what the passes in turn give. The
 // result goes to `sink` in pieces.
-template <typename Sink>
 class OneScan {
  public:
-  OneScan(std::u16string_view text, std::span<const Replacement> passes, Sink& sink)
+  OneScan(std::u16string_view text, std::span<const Replacement> passes, const PieceSink& sink)
       : text_(text), passes_(passes), sink_(sink) {
     for (size_t k = 0; k < passes.size(); ++k) {
       keys_[k] = ChooseKey(passes[k].find);
@@ -162,7 +161,7 @@ class OneScan {
 
   std::u16string_view text_;
   std::span<const Replacement> passes_;
-  Sink& sink_;
+  const PieceSink& sink_;
   std::array<Key, kMaxPasses> keys_{};
   std::u16string distinct_;
   // For each distinct key, the passes keyed on it.

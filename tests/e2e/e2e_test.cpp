@@ -709,12 +709,10 @@ class SiteTest : public ProgramTest {
     ASSERT_FALSE(Click(MainView(), "document.querySelector('input[name=query]')").empty());
     ASSERT_EQ(std::system("xdotool type --delay 30 debian && xdotool key Return"), 0);
     ASSERT_TRUE(SpinUntil([&] { return !program_->ResultsWindows().empty(); }));
-    WebKitWebView* view = gtk::Program::ViewOf(program_->ResultsWindows()[0]->WB2());
-    ASSERT_TRUE(WaitForPage(view, "document.title === 'Quillmere.'"));
-    EXPECT_THAT(Eval(view, "document.querySelector('a[href*=\"download.asp\"]').href").value_or("(none)"),
+    ASSERT_TRUE(WaitForPage(View(0), "document.title === 'Quillmere.'"));
+    EXPECT_THAT(Eval(View(0), "document.querySelector('a[href*=\"download.asp\"]').href").value_or("(none)"),
                 ::testing::StartsWith("http://" + Host(port) + "/download.asp?"));
   }
-
 };
 
 TEST_F(SiteTest, TheSiteForOneRunIsUsedAndNotStored) {

@@ -21,4 +21,11 @@ struct ProcessMemory {
 // out.
 std::vector<ProcessMemory> MeasureTree(pid_t root);
 
+// The memory of all of them together.
+inline long PssKib(const std::vector<ProcessMemory>& tree) {
+  long sum = 0;
+  for (const ProcessMemory& p : tree) sum += p.pssKib;
+  return sum;
+}
+
 }  // namespace quillmere::endurance
